@@ -1,0 +1,472 @@
+#include "sensor_model.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Beam geometry, as a fraction of the interval between targets. The IN0 trigger fires at
+// phase 0; the target centre passes at kTargetCentre, covering +-kTargetHalfWidth.
+constexpr double kTargetCentre = 0.3;
+constexpr double kTargetHalfWidth = 0.1;
+constexpr double kWindowExt = 0.6;      // active window after an IN0 pulse (EXT, ADJ EXT)
+constexpr double kWindowExtStat = 0.5;  // IN0 high time (EXTSTAT)
+
+// Optical levels at full power, counts before clamping to 0..255.
+constexpr double kDat0Free = 320.0;  // clear beam
+constexpr double kDat0Block = 0.85;  // fraction of DAT0 removed by a full-depth target
+constexpr double kDat1Free = 24.0;
+constexpr double kDat1Target = 280.0;
+
+// Power regulation aims at this DAT0+DAT1 sum.
+constexpr int kRegTarget = 255;
+constexpr int kRegBand = 12;
+
+constexpr std::uint8_t kStrayBase = 0xF0;
+
+std::uint64_t splitmix64(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+std::uint8_t clampByte(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 255.0) return 255;
+    return static_cast<std::uint8_t>(std::lround(v));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Rng
+
+Rng::Rng(std::uint64_t seed) : s_(splitmix64(seed) | 1u) {}
+
+std::uint64_t Rng::next() {
+    // xorshift64*
+    s_ ^= s_ >> 12;
+    s_ ^= s_ << 25;
+    s_ ^= s_ >> 27;
+    return s_ * 0x2545F4914F6CDD1Dull;
+}
+
+double Rng::uniform() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+
+double Rng::gaussian() {
+    // Sum of four uniforms: variance 4/12, scaled to 1. Cheap and good enough for noise.
+    double s = uniform() + uniform() + uniform() + uniform() - 2.0;
+    return s * 1.7320508075688772;
+}
+
+// ---------------------------------------------------------------------------------------
+// EdgeDetector
+
+void EdgeDetector::reset() { *this = EdgeDetector{}; }
+
+std::uint8_t EdgeDetector::workingThreshold(const DetectorSettings& s) const {
+    return s.dynThreshold ? std::min(dynThr_, s.threshold) : s.threshold;
+}
+
+void EdgeDetector::finishSearch(const DetectorSettings& s, DetectorEvent& ev) {
+    searching_ = false;
+    ev.minimumDone = true;
+    ev.minimum = min_;
+    if (s.dynThreshold) {
+        dynThr_ = static_cast<std::uint8_t>(std::min(255, int(min_) + int(s.deltaTrsh)));
+    }
+}
+
+DetectorEvent EdgeDetector::step(const DetectorSettings& s, const DetectorInput& in) {
+    DetectorEvent ev;
+    if (searching_) {
+        if (in.t >= searchEnd_)
+            finishSearch(s, ev);
+        else if (in.evaluate)
+            min_ = std::min(min_, in.norm);
+    }
+    if (!in.evaluate || in.t < deadUntil_) return ev;  // no evaluation / blind
+    if (!armed_) {
+        if (in.norm > s.hysteresis) armed_ = true;
+        return ev;
+    }
+    if (in.inWindow && in.norm < workingThreshold(s)) {
+        if (searching_) finishSearch(s, ev);
+        armed_ = false;
+        ++edges_;
+        ev.edge = true;
+        deadUntil_ = in.t + s.deadTime;
+        holdUntil_ = in.t + s.hold;
+        searching_ = true;
+        min_ = in.norm;
+        searchEnd_ = std::max(s.windowed ? in.windowEnd : deadUntil_, holdUntil_);
+    }
+    return ev;
+}
+
+// ---------------------------------------------------------------------------------------
+// SensorModel: line side
+
+SensorModel::SensorModel(Config c) : cfg_(c), rng_(c.seed) {
+    eeprom_ = cfg_.eeprom;
+    ram_ = eeprom_;
+    power_ = std::min<int>(ram_[kPower], kPowerOff);
+}
+
+void SensorModel::setEeprom(const ParamBlock& block) {
+    eeprom_ = block;
+    cfg_.eeprom = block;
+}
+
+void SensorModel::setRam(const ParamBlock& block) { ram_ = block; }
+
+void SensorModel::powerCycle() {
+    ram_ = eeprom_;
+    rng_ = Rng(cfg_.seed);
+    power_ = std::min<int>(ram_[kPower], kPowerOff);
+    regTick_ = 0;
+    avg0_.fill(0);
+    avg1_.fill(0);
+    avgPos_ = avgFill_ = 0;
+    dat0_ = dat1_ = norm_ = 0;
+    det_.reset();
+    lastEdge_ = -1.0;
+    edgeInterval_ = 0.0;
+    edgePos_ = 0;
+    jump_.fill(0);
+    rx_.clear();
+}
+
+bool SensorModel::lineUp(double t) const {
+    return cfg_.faults.disconnectAt < 0 || t < cfg_.faults.disconnectAt;
+}
+
+bool SensorModel::connected(double now) const { return lineUp(now); }
+
+void SensorModel::receive(const std::uint8_t* data, std::size_t n, double now) {
+    if (!lineUp(now)) return;
+    const double byteTime = 10.0 / cfg_.baud;
+    for (std::size_t i = 0; i < n; ++i) {
+        double arrival = now;
+        if (cfg_.pacing) {
+            // Times are start + count * byteTime rather than a running sum, so a long
+            // burst does not pile up rounding errors.
+            if (!(now < rxStart_ + double(rxCount_) * byteTime)) {
+                rxStart_ = now;  // the line was idle
+                rxCount_ = 0;
+            }
+            arrival = rxStart_ + double(++rxCount_) * byteTime;
+        }
+        if (!lineUp(arrival)) break;  // the rest never reaches the sensor
+        rx_.push_back({data[i], arrival});
+    }
+    parseFrames();
+}
+
+void SensorModel::parseFrames() {
+    for (;;) {
+        while (!rx_.empty() && rx_.front().b != kSync) rx_.pop_front();
+        if (rx_.size() < 2) return;
+        const std::uint8_t code = rx_[1].b;
+        if (code < 1 || code > 7) {
+            rx_.pop_front();  // not a frame start after all; search again from the next byte
+            continue;
+        }
+        if (rx_.size() < kFrameSize) return;
+        ParamBlock payload{};
+        for (std::size_t i = 0; i < kParamSize; ++i) payload[i] = rx_[2 + i].b;
+        const double done = rx_[kFrameSize - 1].t;
+        rx_.erase(rx_.begin(), rx_.begin() + kFrameSize);
+        handleFrame(code, payload, done);
+    }
+}
+
+void SensorModel::handleFrame(std::uint8_t code, const ParamBlock& payload, double t) {
+    advanceTo(t);
+    switch (code) {
+    case 1:
+        ram_ = payload;
+        break;
+    case 2:
+        setEeprom(payload);
+        ++eepromWrites_;
+        break;
+    case 3:
+        queueReply({ram_.begin(), ram_.end()}, t);
+        break;
+    case 4:
+        queueReply({eeprom_.begin(), eeprom_.end()}, t);
+        break;
+    case 5: {
+        const auto live = buildLive();
+        queueReply({live.begin(), live.end()}, t);
+        break;
+    }
+    case 6:
+        queueReply({jump_.begin(), jump_.end()}, t);
+        break;
+    case 7:
+        queueReply({0xAA, 0x03, static_cast<std::uint8_t>(cfg_.faults.wrongLineCheck ? 1 : 0)},
+                   t);
+        break;
+    default:
+        break;
+    }
+}
+
+void SensorModel::queueReply(std::vector<std::uint8_t> bytes, double done) {
+    const Faults& f = cfg_.faults;
+    if (f.silent) return;
+    if (f.shortReply && !bytes.empty()) bytes.pop_back();
+    for (int i = 0; i < f.extraBytes; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(kStrayBase | (i & 0x0F)));
+    if (bytes.empty()) return;
+
+    const double byteTime = cfg_.pacing ? 10.0 / cfg_.baud : 0.0;
+    const double gap = std::max(0.0, f.splitGap);
+    // The sensor sends one reply after the other: a reply never starts before the previous
+    // one has left the line.
+    const double start = std::max(done + cfg_.latency + std::max(0.0, f.lateReply), txFree_);
+    const std::size_t parts =
+        static_cast<std::size_t>(std::clamp<long>(f.splitParts, 1, long(bytes.size())));
+    const std::size_t base = bytes.size() / parts;
+    const std::size_t extra = bytes.size() % parts;  // the first `extra` parts get one more
+    std::size_t idx = 0;
+    double t = start;
+    for (std::size_t p = 0; p < parts; ++p) {
+        const std::size_t n = base + (p < extra ? 1 : 0);
+        for (std::size_t j = 0; j < n; ++j, ++idx) {
+            t = start + double(p) * gap + double(idx + 1) * byteTime;
+            tx_.push_back({bytes[idx], t});
+        }
+    }
+    txFree_ = t;
+}
+
+std::size_t SensorModel::transmit(std::uint8_t* out, std::size_t max, double now) {
+    std::size_t n = 0;
+    while (n < max && !tx_.empty() && tx_.front().t <= now && lineUp(tx_.front().t)) {
+        out[n++] = tx_.front().b;
+        tx_.pop_front();
+    }
+    return n;
+}
+
+std::size_t SensorModel::pending(double now) const {
+    std::size_t n = 0;
+    for (const auto& tb : tx_) {
+        if (tb.t > now || !lineUp(tb.t)) break;
+        ++n;
+    }
+    return n;
+}
+
+double SensorModel::nextEventTime() const {
+    if (tx_.empty() || !lineUp(tx_.front().t)) return std::numeric_limits<double>::infinity();
+    return tx_.front().t;
+}
+
+// ---------------------------------------------------------------------------------------
+// SensorModel: signal side
+
+double SensorModel::in0Period() const {
+    return cfg_.targetRate > 0 ? 1.0 / cfg_.targetRate : 0.0;
+}
+
+double SensorModel::windowFraction() const {
+    return ram_[kTrigger] == kTrigExtStat ? kWindowExtStat : kWindowExt;
+}
+
+DetectorSettings SensorModel::settings() const {
+    DetectorSettings s;
+    s.threshold = ram_[kThreshold];
+    s.hysteresis = ram_[kHysteresis];
+    s.dynThreshold = ram_[kTrshmod] != 0;
+    s.deltaTrsh = ram_[kDeltaTrsh];
+    s.hold = ram_[kHold] * 0.001;
+    s.windowed = ram_[kTrigger] != kTrigCont;
+    const int k = std::min<int>(ram_[kDeadtime], 15);
+    if (ram_[kDeadtimeMode] != 0) {
+        s.deadTime = 0.002 * k;
+    } else {
+        const double interval = s.windowed ? in0Period() : edgeInterval_;
+        s.deadTime = 0.06 * k * interval;
+    }
+    return s;
+}
+
+std::uint8_t SensorModel::workingThreshold() const { return det_.workingThreshold(settings()); }
+
+bool SensorModel::out0() const { return det_.holdActive(simTime_) != (ram_[kOutmode] != 0); }
+
+void SensorModel::advanceTo(double now) {
+    if (!started_) {
+        // The clock starts with the first call; the first main-loop run happens right then.
+        started_ = true;
+        simTime_ = now - kLoopPeriod;
+    }
+    if (!(now - simTime_ < kMaxCatchUp)) {
+        // Long idle gap: skip ahead, keeping the targets' phase.
+        const double skip = std::floor((now - kMaxCatchUp - simTime_) / kLoopPeriod) * kLoopPeriod;
+        if (skip > 0) {
+            phase_ += std::max(0.0, cfg_.targetRate) * skip;
+            simTime_ += skip;
+        }
+    }
+    // Compare against a tolerance so that repeated additions do not lose a step.
+    while (simTime_ + kLoopPeriod <= now + 1e-9) stepOnce();
+}
+
+void SensorModel::stepOnce() {
+    simTime_ += kLoopPeriod;
+    const double t = simTime_;
+    const double rate = std::max(0.0, cfg_.targetRate);
+    phase_ += rate * kLoopPeriod;
+
+    if (ram_[kPmod] == 0) power_ = std::min<int>(ram_[kPower], kPowerOff);
+    const double intensity = double(kPowerOff - power_) / kPowerOff;
+
+    const double whole = std::floor(phase_);
+    const double ph = phase_ - whole;
+    const double u = (ph - kTargetCentre) / kTargetHalfWidth;
+    double shade = 0.0;
+    if (u > -1.0 && u < 1.0) {
+        const double c = std::cos(u * kPi / 2);
+        shade = c * c;
+    }
+    // Every target has its own depth, so that the edge minima differ.
+    const auto index = static_cast<std::uint64_t>(static_cast<std::int64_t>(whole));
+    const double depth =
+        0.85 + 0.15 * double(splitmix64(index ^ (std::uint64_t(cfg_.seed) << 32)) >> 11) /
+                   9007199254740992.0;
+    const double g0 = rng_.gaussian();
+    const double g1 = rng_.gaussian();
+    const double ds = depth * shade;
+    const std::uint8_t raw0 =
+        clampByte(intensity * kDat0Free * (1.0 - kDat0Block * ds) + cfg_.noise * g0);
+    const std::uint8_t raw1 =
+        clampByte(intensity * (kDat1Free + kDat1Target * ds) + cfg_.noise * g1);
+
+    // Moving average over the last `average` runs.
+    avg0_[avgPos_] = raw0;
+    avg1_[avgPos_] = raw1;
+    avgPos_ = (avgPos_ + 1) % avg0_.size();
+    avgFill_ = std::min(avgFill_ + 1, avg0_.size());
+    const std::size_t n =
+        std::min<std::size_t>(std::clamp<int>(ram_[kAverage], 1, int(avg0_.size())), avgFill_);
+    unsigned sum0 = 0, sum1 = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t j = (avgPos_ + avg0_.size() - 1 - i) % avg0_.size();
+        sum0 += avg0_[j];
+        sum1 += avg1_[j];
+    }
+    dat0_ = static_cast<std::uint8_t>((sum0 + n / 2) / n);
+    dat1_ = static_cast<std::uint8_t>((sum1 + n / 2) / n);
+    const unsigned total = unsigned(dat0_) + dat1_;
+    norm_ = total == 0 ? 0 : static_cast<std::uint8_t>(dat0_ * 255u / total);
+
+    // Power regulation.
+    if (ram_[kPmod] != 0) {
+        if (++regTick_ >= std::max<int>(1, ram_[kRegcnt])) {
+            regTick_ = 0;
+            if (int(total) < kRegTarget - kRegBand && power_ > 0)
+                --power_;
+            else if (int(total) > kRegTarget + kRegBand && power_ < kPowerOff)
+                ++power_;
+        }
+    } else {
+        regTick_ = 0;
+    }
+
+    // Edge detection.
+    const DetectorSettings s = settings();
+    DetectorInput in;
+    in.t = t;
+    in.norm = norm_;
+    in.evaluate = dat0_ >= ram_[kBacklim];
+    const double period = in0Period();
+    if (s.windowed) {
+        const double frac = windowFraction();
+        in.inWindow = period > 0 && ph < frac;
+        in.windowEnd = in.inWindow ? t + (frac - ph) * period : t;
+    }
+    const DetectorEvent ev = det_.step(s, in);
+    if (ev.minimumDone) {
+        std::rotate(jump_.begin(), jump_.begin() + 1, jump_.end());
+        jump_.back() = ev.minimum;
+    }
+    if (ev.edge) {
+        edgePos_ = static_cast<std::uint16_t>(
+            std::min(65535.0, std::round(ph * period / kTimeUnit)));
+        if (lastEdge_ >= 0) edgeInterval_ = t - lastEdge_;
+        lastEdge_ = t;
+    }
+}
+
+std::array<std::uint8_t, kLiveSize> SensorModel::buildLive() const {
+    std::array<std::uint8_t, kLiveSize> r{};
+    r[0] = dat0_;
+    r[1] = dat1_;
+    r[2] = norm_;
+    if (ram_[kTrigger] == kTrigAdjExt) {
+        const double period = in0Period();
+        const auto periodUnits =
+            static_cast<unsigned>(std::min(65535.0, std::round(period / kTimeUnit)));
+        const auto winUnits = static_cast<unsigned>(std::lround(windowFraction() * periodUnits));
+        r[3] = edgePos_ & 0xFF;
+        r[4] = edgePos_ >> 8;
+        r[5] = periodUnits & 0xFF;
+        r[6] = (periodUnits >> 8) & 0xFF;
+        r[7] = winUnits & 0xFF;
+        r[8] = (winUnits >> 8) & 0xFF;
+    }
+    r[9] = workingThreshold();
+    return r;
+}
+
+std::array<std::uint8_t, kLiveSize> SensorModel::liveRecord(double now) {
+    advanceTo(now);
+    return buildLive();
+}
+
+// ---------------------------------------------------------------------------------------
+// EEPROM text form
+
+bool parseParamText(const char* text, ParamBlock& out) {
+    ParamBlock tmp{};
+    const char* p = text;
+    for (std::size_t i = 0; i < kParamSize; ++i) {
+        while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+        if (*p < '0' || *p > '9') return false;
+        char* end = nullptr;
+        errno = 0;
+        const long v = std::strtol(p, &end, 10);
+        if (errno != 0 || v < 0 || v > 255) return false;
+        tmp[i] = static_cast<std::uint8_t>(v);
+        p = end;
+        if (*p != '\0' && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
+    }
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+    if (*p != '\0') return false;
+    out = tmp;
+    return true;
+}
+
+std::string formatParamText(const ParamBlock& block) {
+    std::string s;
+    for (std::size_t i = 0; i < kParamSize; ++i) {
+        if (i) s += ' ';
+        s += std::to_string(block[i]);
+    }
+    s += '\n';
+    return s;
+}
+
+}  // namespace sim

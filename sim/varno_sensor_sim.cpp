@@ -1,0 +1,459 @@
+// varno-sensor-sim: serves the simulated sensor on a pseudo-terminal or a serial device.
+//
+// The model (sensor_model.h) decides what is sent and when; this program only moves bytes
+// between the line and the model on a CLOCK_MONOTONIC time base and sleeps in ppoll() until
+// the next byte is due or the host writes something.
+
+#include "sensor_model.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kVersion = "3.0.0";
+
+volatile sig_atomic_t g_stop = 0;
+
+void onSignal(int) { g_stop = 1; }
+
+struct Options {
+    std::string link;
+    std::string device;
+    std::string eepromFile;
+    double latencyMs = 2.0;
+    double rate = 20.0;
+    unsigned long seed = 1;
+    bool pacing = true;
+    bool silent = false;
+    bool shortReply = false;
+    int extra = 0;
+    double lateMs = 0.0;
+    int split = 1;
+    double splitGapMs = 20.0;
+    bool wrongLineCheck = false;
+    double disconnectAfter = -1.0;
+};
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: varno-sensor-sim [OPTIONS]\n"
+                 "Simulates the edge-counting sensor on a new pseudo-terminal (its path is\n"
+                 "printed on stdout) or on a serial device.\n"
+                 "\n"
+                 "  --link PATH             also create a symbolic link PATH to the terminal\n"
+                 "                          (removed at exit)\n"
+                 "  --device PATH           use the serial device PATH (4800 8N1 raw) instead\n"
+                 "  --latency MS            delay from end of request to reply (default 2)\n"
+                 "  --rate N                targets per second (default 20, 0 = none)\n"
+                 "  --seed N                noise seed (default 1)\n"
+                 "  --no-pacing             deliver bytes at once instead of at 4800 baud\n"
+                 "  --eeprom FILE           load EEPROM from FILE (15 decimal numbers) if it\n"
+                 "                          exists; save it after every EEPROM write\n"
+                 "Faults:\n"
+                 "  --silent                never reply\n"
+                 "  --short                 drop the last byte of every reply\n"
+                 "  --extra N               append N stray bytes to every reply\n"
+                 "  --late MS               delay every reply by another MS\n"
+                 "  --split N               send every reply in N parts\n"
+                 "  --split-gap MS          gap between the parts (default 20)\n"
+                 "  --wrong-linecheck       answer the line check with AA 03 01\n"
+                 "  --disconnect-after S    after S seconds close the line and exit 0\n"
+                 "\n"
+                 "  --help                  show this text\n"
+                 "  --version               show the version\n");
+}
+
+bool toDouble(const char* s, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(s, &end);
+    if (errno != 0 || end == s || *end != '\0' || !std::isfinite(v) || v < 0) return false;
+    out = v;
+    return true;
+}
+
+bool toInt(const char* s, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// Returns -1 to continue, otherwise the exit code.
+int parseArgs(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto flag = [&](const char* name) { return arg == name; };
+        auto needValue = [&](const char* name) -> bool {
+            if (arg != name) return false;
+            if (!hasValue) {
+                if (i + 1 >= argc) return true;  // reported below
+                value = argv[++i];
+                hasValue = true;
+            }
+            return true;
+        };
+        auto bad = [&]() {
+            std::fprintf(stderr, "varno-sensor-sim: invalid value for %s: '%s'\n", arg.c_str(),
+                         value.c_str());
+            return 2;
+        };
+        double d = 0;
+        long l = 0;
+        if (flag("--help") && !hasValue) {
+            usage(stdout);
+            return 0;
+        } else if (flag("--version") && !hasValue) {
+            std::printf("varno-sensor-sim %s\n", kVersion);
+            return 0;
+        } else if (flag("--no-pacing") && !hasValue) {
+            o.pacing = false;
+        } else if (flag("--silent") && !hasValue) {
+            o.silent = true;
+        } else if (flag("--short") && !hasValue) {
+            o.shortReply = true;
+        } else if (flag("--wrong-linecheck") && !hasValue) {
+            o.wrongLineCheck = true;
+        } else if (needValue("--link") || needValue("--device") || needValue("--eeprom") ||
+                   needValue("--latency") || needValue("--rate") || needValue("--seed") ||
+                   needValue("--extra") || needValue("--late") || needValue("--split") ||
+                   needValue("--split-gap") || needValue("--disconnect-after")) {
+            if (!hasValue) {
+                std::fprintf(stderr, "varno-sensor-sim: %s needs a value\n", arg.c_str());
+                return 2;
+            }
+            if (arg == "--link") {
+                if (value.empty()) return bad();
+                o.link = value;
+            } else if (arg == "--device") {
+                if (value.empty()) return bad();
+                o.device = value;
+            } else if (arg == "--eeprom") {
+                if (value.empty()) return bad();
+                o.eepromFile = value;
+            } else if (arg == "--latency") {
+                if (!toDouble(value.c_str(), d)) return bad();
+                o.latencyMs = d;
+            } else if (arg == "--rate") {
+                if (!toDouble(value.c_str(), d)) return bad();
+                o.rate = d;
+            } else if (arg == "--seed") {
+                if (!toInt(value.c_str(), 0, 0xFFFFFFFFL, l)) return bad();
+                o.seed = static_cast<unsigned long>(l);
+            } else if (arg == "--extra") {
+                if (!toInt(value.c_str(), 0, 4096, l)) return bad();
+                o.extra = static_cast<int>(l);
+            } else if (arg == "--late") {
+                if (!toDouble(value.c_str(), d)) return bad();
+                o.lateMs = d;
+            } else if (arg == "--split") {
+                if (!toInt(value.c_str(), 1, 64, l)) return bad();
+                o.split = static_cast<int>(l);
+            } else if (arg == "--split-gap") {
+                if (!toDouble(value.c_str(), d)) return bad();
+                o.splitGapMs = d;
+            } else if (arg == "--disconnect-after") {
+                if (!toDouble(value.c_str(), d)) return bad();
+                o.disconnectAfter = d;
+            }
+        } else {
+            std::fprintf(stderr, "varno-sensor-sim: unknown option '%s' (try --help)\n",
+                         argv[i]);
+            return 2;
+        }
+    }
+    if (!o.link.empty() && !o.device.empty()) {
+        std::fprintf(stderr, "varno-sensor-sim: --link and --device exclude each other\n");
+        return 2;
+    }
+    return -1;
+}
+
+double monotonicSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+bool setRaw4800(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, B4800);
+    cfsetospeed(&tio, B4800);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// EEPROM file: 15 decimal numbers. Missing file: keep defaults. Returns false on a bad file.
+bool loadEeprom(const std::string& path, sim::ParamBlock& block) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return errno == ENOENT;
+    std::string text;
+    char buf[256];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 4096) text.append(buf, n);
+    std::fclose(f);
+    return sim::parseParamText(text.c_str(), block);
+}
+
+bool saveEeprom(const std::string& path, const sim::ParamBlock& block) {
+    const std::string tmp = path + ".tmp." + std::to_string(getpid());
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::string text = sim::formatParamText(block);
+    bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+    unlink(tmp.c_str());
+    return false;
+}
+
+struct Line {
+    int fd = -1;       // master side of the pty, or the serial device
+    int slaveFd = -1;  // our own handle on the pty slave (keeps it from hanging up)
+    std::string name;  // what is printed on stdout
+    std::string link;  // symbolic link to remove at exit
+};
+
+bool openPty(Line& line) {
+    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m < 0) return false;
+    if (grantpt(m) != 0 || unlockpt(m) != 0) {
+        close(m);
+        return false;
+    }
+    const char* name = ptsname(m);
+    if (!name) {
+        close(m);
+        return false;
+    }
+    line.name = name;
+    line.slaveFd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (line.slaveFd < 0 || !setRaw4800(line.slaveFd)) {
+        if (line.slaveFd >= 0) close(line.slaveFd);
+        close(m);
+        return false;
+    }
+    fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
+    line.fd = m;
+    return true;
+}
+
+bool openDevice(Line& line, const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!setRaw4800(fd)) {
+        close(fd);
+        return false;
+    }
+    line.fd = fd;
+    line.name = path;
+    return true;
+}
+
+bool makeLink(const std::string& target, const std::string& path) {
+    struct stat st{};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            errno = EEXIST;
+            return false;
+        }
+        unlink(path.c_str());  // stale link from an earlier run
+    }
+    return symlink(target.c_str(), path.c_str()) == 0;
+}
+
+void removeLink(const Line& line) {
+    if (line.link.empty()) return;
+    char buf[4096];
+    const ssize_t n = readlink(line.link.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return;
+    buf[n] = '\0';
+    if (line.name == buf) unlink(line.link.c_str());  // only if it is still ours
+}
+
+void closeLine(Line& line) {
+    if (line.fd >= 0) close(line.fd);
+    if (line.slaveFd >= 0) close(line.slaveFd);
+    line.fd = line.slaveFd = -1;
+    removeLink(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (const int rc = parseArgs(argc, argv, opt); rc >= 0) return rc;
+
+    sim::Config cfg;
+    cfg.latency = opt.latencyMs / 1000.0;
+    cfg.targetRate = opt.rate;
+    cfg.seed = static_cast<std::uint32_t>(opt.seed);
+    cfg.pacing = opt.pacing;
+    cfg.faults.silent = opt.silent;
+    cfg.faults.shortReply = opt.shortReply;
+    cfg.faults.extraBytes = opt.extra;
+    cfg.faults.lateReply = opt.lateMs / 1000.0;
+    cfg.faults.splitParts = opt.split;
+    cfg.faults.splitGap = opt.splitGapMs / 1000.0;
+    cfg.faults.wrongLineCheck = opt.wrongLineCheck;
+    cfg.faults.disconnectAt = opt.disconnectAfter;  // model time starts at 0 below
+    if (!opt.eepromFile.empty() && !loadEeprom(opt.eepromFile, cfg.eeprom)) {
+        std::fprintf(stderr, "varno-sensor-sim: cannot read EEPROM file '%s'\n",
+                     opt.eepromFile.c_str());
+        return 1;
+    }
+
+    Line line;
+    if (!opt.device.empty()) {
+        if (!openDevice(line, opt.device)) {
+            std::fprintf(stderr, "varno-sensor-sim: cannot open %s: %s\n", opt.device.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    } else if (!openPty(line)) {
+        std::fprintf(stderr, "varno-sensor-sim: cannot create a pseudo-terminal: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    if (!opt.link.empty()) {
+        if (!makeLink(line.name, opt.link)) {
+            std::fprintf(stderr, "varno-sensor-sim: cannot create link %s: %s\n",
+                         opt.link.c_str(), std::strerror(errno));
+            closeLine(line);
+            return 1;
+        }
+        line.link = opt.link;
+    }
+
+    // Signals are only delivered inside ppoll(), so a stop request cannot be missed.
+    sigset_t block, waitMask;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    sigprocmask(SIG_BLOCK, &block, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", line.name.c_str());
+    std::fflush(stdout);
+
+    sim::SensorModel model(cfg);
+    const double t0 = monotonicSeconds();
+    auto now = [t0]() { return monotonicSeconds() - t0; };
+    model.advanceTo(0.0);
+
+    std::vector<std::uint8_t> out;  // released by the model, not yet accepted by the line
+    std::uint32_t savedWrites = 0;
+    double quietUntil = 0.0;  // after a hangup/EIO: do not read before this time
+    int rc = 0;
+
+    while (!g_stop) {
+        double t = now();
+        if (opt.disconnectAfter >= 0 && t >= opt.disconnectAfter) break;
+
+        // Collect due reply bytes.
+        std::uint8_t buf[512];
+        for (std::size_t n; (n = model.transmit(buf, sizeof buf, t)) > 0;)
+            out.insert(out.end(), buf, buf + n);
+        if (out.size() > 65536) out.clear();  // nobody is reading; stale replies are useless
+        while (!out.empty()) {
+            const ssize_t w = write(line.fd, out.data(), out.size());
+            if (w > 0) {
+                out.erase(out.begin(), out.begin() + w);
+            } else {
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) out.clear();  // EIO etc.
+                break;
+            }
+        }
+
+        // Sleep until the next byte is due, the host writes, or the disconnect time.
+        double deadline = model.nextEventTime();
+        if (opt.disconnectAfter >= 0) deadline = std::min(deadline, opt.disconnectAfter);
+        const bool reading = t >= quietUntil;
+        if (!reading) deadline = std::min(deadline, quietUntil);
+        pollfd pfd{line.fd, 0, 0};
+        if (reading) pfd.events |= POLLIN;
+        if (!out.empty()) pfd.events |= POLLOUT;
+        timespec ts{};
+        timespec* tsp = nullptr;
+        if (std::isfinite(deadline)) {
+            const double d = std::max(0.0, deadline - t) + 50e-6;  // never wake up too early
+            ts.tv_sec = static_cast<time_t>(d);
+            ts.tv_nsec = static_cast<long>((d - double(ts.tv_sec)) * 1e9);
+            tsp = &ts;
+        }
+        const int pr =
+            pfd.events ? ppoll(&pfd, 1, tsp, &waitMask) : ppoll(nullptr, 0, tsp, &waitMask);
+        if (pr < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "varno-sensor-sim: poll: %s\n", std::strerror(errno));
+            rc = 1;
+            break;
+        }
+        if (pr == 0 || !pfd.events) continue;
+
+        t = now();
+        bool hangup = (pfd.revents & (POLLHUP | POLLERR)) != 0;
+        if (pfd.revents & POLLIN) {
+            for (;;) {
+                const ssize_t r = read(line.fd, buf, sizeof buf);
+                if (r > 0) {
+                    model.receive(buf, std::size_t(r), t);
+                    continue;
+                }
+                if (r < 0 && errno == EINTR) continue;
+                if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) hangup = true;
+                break;
+            }
+        }
+        // No client on the line (or the device went away): look again a little later
+        // instead of spinning on a permanent hangup condition.
+        if (hangup) quietUntil = t + 0.1;
+        if (!opt.eepromFile.empty() && model.eepromWriteCount() != savedWrites) {
+            savedWrites = model.eepromWriteCount();
+            if (!saveEeprom(opt.eepromFile, model.eeprom()))
+                std::fprintf(stderr, "varno-sensor-sim: cannot save EEPROM file '%s': %s\n",
+                             opt.eepromFile.c_str(), std::strerror(errno));
+        }
+    }
+
+    closeLine(line);
+    return rc;
+}

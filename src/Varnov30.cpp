@@ -1,0 +1,328 @@
+#include "Varnov30.h"
+
+#include "com232.h"
+#include "gui.h"
+#include "logo.h"
+#include "runtime/runtime.h"
+
+#include <cstdio>
+#include <cstring>
+
+using namespace runtime;
+
+namespace Varnov30 {
+
+int panel = 0;
+char proj_dir[260] = {};
+
+// ---- help texts ---------------------------------------------------------------------
+
+const char InfoButtonGo[] = " Starts data transfer sensor to PC.                         \n"
+    " The data are shown in the displays and in the graph.                        \n"
+    " Shortcut Key: F11. ";
+const char InfoButtonStop[] = " Stops data transfer from sensor to PC.                        \n"
+    " Shortcut Key: F12. ";
+const char InfoButtonSend[] = " All the parameters of the PC-User-Interface are transferred to the sensor or to a selectable file.                           \n"
+    " The target of the parameter transfer is determined by the select button (RAM, EE, FILE).                           \n"
+    " Shortcut Key: F9. ";
+const char InfoButtonGet[] = " Sensor or file parameters are transferred to the PC-User-Interface.                          \n"
+    " The source of the parameter transfer is determined by the select button (RAM, EE, FILE).                          \n"
+    " Shortcut Key: F10. ";
+const char InfoButtonGetBuff[] = " When the sensor detects an edge, a search for the minimum NORM value is performed until                              \n"
+    " the end of the DEAD TIME(TRIGGER=CONT) or the ACTIVE TIME(TRIGGER=EXT) and during HOLD.                              \n"
+    " This minimum value is stored in a 16-value JUMP BUFFER that can be read out with                              \n"
+    " the GETBUFF button. Based on these VALUES, the optimum THRESHOLD can be set.                              \n"
+    " Shortcut Key: F8. ";
+const char InfoEditThreshold[] = " Input field for the lower threshold.                             \n"
+    " The NORM value of the two RAW signals must drop below a                             \n"
+    " certain THRESHOLD during measurement to initiate a counting event.                             \n"
+    " The sensor sensitivity increases with a higher TRESHOLD. ";
+const char InfoEditThrsMod[] = " Input field for the threshold mode.                           \n"
+    " FIX: sensor works with treshold, selecte in                           \n"
+    " the EDIT-BOX TRESHOLD.                           \n"
+    " DYN: sensor works with a dynamic treshold.                           \n"
+    " On every edge, a new treshold is calculated                           \n"
+    " with the minimum NORM value plus the value                           \n"
+    " selected in the EDIT-BOX DELTA TRSH.                           \n"
+    " TRESHOLD can not be higher than MAX TRSH.";
+const char InfoEditDeltaTrsh[] = " Input field for DELTA TRSH.                             \n"
+    " See edit box TRSH MODE ";
+const char InfoEditHysteresis[] = " Input field for the desired hysteresis.                               \n"
+    " The NORM value of the two RAW signals must drop below a                               \n"
+    " certain THRESHOLD during measurement to initiate a counting event.                               \n"
+    " After that, the NORM value must again lie above the value HYSTERESIS                               \n"
+    " to allow renewed edge detection.                               \n"
+    " This is a safety feature to suppress multiple counting arround the THRESHOLD.";
+const char InfoEditTrigger[] = " Select the trigger mode for the sensor.                            \n"
+    " EXT : An ACTIVE window is set for the sensor by IN0 and IN1.                            \n"
+    " The sensor measures during its ACTIVE time and if it detects an edge, an output pulse                           \n"
+    " (length is set by HOLD) is provided after the ACTIVE window is closed. (see manual)                            \n"
+    " EXTSTAT: If an edge was detected during the ACTIVE time, the output pulse is set                            \n"
+    " until the beginning of the next ACTIVE window, but at least the HOLD time.                            \n"
+    " CONT: Measurement is performed continuously.";
+const char InfoEditPmod[] = " Select the operating mode of automatic power correction at the transmitter unit.                         \n"
+    " STAT: Transmitter power is constantly kept at the POWER value.                         \n"
+    " DYN : Transmitter power is dynamically tuned in accordance with the amount of radiation that                         \n"
+    "       is diffusely reflected from the target. Sensor should not exceed the dynamic range.                         \n"
+    "       (recommended mode).";
+const char InfoEditPower[] = " Select the intensity of the transmitter LED, if PMOD=FIX.                          \n"
+    " 0% = no intensity,  100% = full intensity.";
+const char InfoEditHold[] = " Pulse length of output OUT0.";
+const char InfoEditBacklim[] = " Select an intensity limit.                            \n"
+    " If the intensity that arrives at the receiver unit DAT0 falls below this limit,                            \n"
+    " no evaluation will be performed. ";
+const char InfoEditRegcnt[] = "This EDIT-BOX serves for setting after how many main-loop runs a dynamic                          \n"
+    " laser diode correction should be performed, if PMOD=DYN. (see manual) ";
+const char InfoEditAverage[] = " Select the number of scanning values (measurement values) over which the NORM signal is averaged.";
+const char InfoEditOutmode[] = " Select how to output the output pulse at OUT0.                            \n"
+    " DIRECT  : When a counting event occurs, output OUT0 changes from LOW (0V)                            \n"
+    " to HIGH (+24V), until HOLD is over.                            \n"
+    " INVERSE : When a counting event occurs, output OUT0 changes from HIGH (+24V)                            \n"
+    " to LOW (0V), until HOLD is over. ";
+const char InfoEditDeadTimeMode[] = " DEAD TIME MODE. Set the sensor dead (blind) for a certain time. (see manual)";
+const char InfoEditDeadTime[] = " Dead time of the sensor. (see manual)";
+const char InfoEditConnect[] = " Select a serial COM-PORT.";
+const char InfoSelectSource[] = " Select a signal to be displayed in the graph.";
+const char InfoSelectMEM[] = " Select the source respectively the target for the parameter transfer.";
+const char InfoSwitchPara[] = " Hide or show additional parameters.";
+const char InfoDispDat0[] = " Displays the RAW value of the the receiver DAT0. ";
+const char InfoDispDat1[] = " Displays the RAW value of the the receiver DAT1. ";
+const char InfoDispNORM[] = " Displays the NORM value calculated from DAT0 and DAT1.                         \n"
+    " Formula for calculation: NORM = (DAT0*255)/(DAT0+DAT1) ";
+const char InfoDispEDGE[] = " Display used for adjustment of external sensors to generate an                         \n"
+    " ACTIVE window when TRIGGER=EXT is selected. (see manual) ";
+const char InfoDispWIN[] = " Display used for adjustment of external sensors to generate an                        \n"
+    " ACTIVE window when TRIGGER=EXT is selected. (see manual) ";
+const char InfoDispTrsh[] = " Display used to show the actual sensor treshold.";
+const char InfoStatus[] = " Displays serial interface status messages.";
+const char InfoGraph[] = " Displays a signal selected with SOURCE.";
+const char InfoGraphData1[] = " When the sensor detects an edge, a search for the minimum NORM value is performed until                           \n"
+    " the end of the DEAD TIME(TRIGGER=CONT) or the ACTIVE TIME(TRIGGER=EXT) and during HOLD.                           \n"
+    " This minimum value is stored in a 16-value JUMP BUFFER that can be read out with                           \n"
+    " the GETBUFF button. Based on these VALUES, the optimum THRESHOLD can be set.                           \n"
+    " The 16-value JUMP BUFFER is shown in this graph. ";
+const char InfoGraphData2[] = " If TRIGGER=ADJ EXT is selected, the sensor records the time from one positiv edge                           \n"
+    " at IN0 to the next positive edge at IN0 and valuates this time to 100%.                           \n"
+    " The value of 100 on the x-axis corresponds wiht 100% (time from IN0 to IN0).                           \n"
+    " The red graph visualises the length of the ACTIVE window in percent of the time between IN0 and IN0.                           \n"
+    " The blue graph visualises the appearance of an edge in percent of the time between IN0 and IN0.                           \n"
+    " In practice, the ACTIVE window should be open approx. 60% of IN0 to IN0. The edge should lie in the                           \n"
+    " middle of the active window (30%).";
+
+// ---- start-up and shutdown ----------------------------------------------------------
+
+int WinMain(void* hInstance, void* /*hPrevInstance*/, char* /*lpszCmdLine*/, int /*nCmdShow*/) {
+    (void)hInstance;
+    if (!RuntimeReady()) return -1;
+    RegisterCallbackTable();
+    panel = LoadPanel(0, "Varnov30.uir", PANEL);
+    if (panel < 0) return -1;
+    if (GetProjectDir(proj_dir) < 0) {
+        // Never a truncated folder: the file dialog then starts in the working folder.
+        std::fprintf(stderr, "varno: program folder path too long; the file dialog starts in "
+                             "the working folder\n");
+        proj_dir[0] = '\0';
+    }
+    InitVars();
+    com232::InitRS232(com232::com);
+    DisplayPanel(panel);
+    RunUserInterface();
+    CloseCom(com232::com);
+    DiscardPanel(panel);
+    return 0;
+}
+
+void InitVars() {
+    com232::com = 1;
+    com232::sync = 0x55;
+    com232::order = 1;
+    com232::target = com232::RAM;
+    com232::poll = 0;
+    std::strcpy(com232::szStatus, "InitVars");
+    SetCtrlVal(panel, PANEL_STATUS, com232::szStatus);
+    SetCtrlVal(panel, PANEL_PARA_VISIBLE, 1);
+    GetCtrlVal(panel, PANEL_PARA_VISIBLE, &gui::para);
+    gui::ParaVis();
+    gui::DispVis();
+    logo::ShowLogo(5);
+    gui::GetPanelValues();
+}
+
+int CBF_P(int /*panel*/, int event, void*, int, int) {
+    if (event == EVENT_CLOSE) {
+        com232::poll = 0;
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+// ---- control callbacks --------------------------------------------------------------
+
+namespace {
+
+void help(const char* text) { MessagePopup("Info", text); }
+
+} // namespace
+
+#define HELP_ONLY(name, text)                                                              \
+    VARNO_CTRL_CALLBACK(name) {                                                            \
+        (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2; \
+        if (event == EVENT_RIGHT_CLICK) help(text);                                        \
+        return 0;                                                                          \
+    }
+
+#define ON_COMMIT(name, text, action)                                                      \
+    VARNO_CTRL_CALLBACK(name) {                                                            \
+        (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2; \
+        if (event == EVENT_COMMIT) {                                                       \
+            action;                                                                        \
+        } else if (event == EVENT_RIGHT_CLICK) {                                           \
+            help(text);                                                                    \
+        }                                                                                  \
+        return 0;                                                                          \
+    }
+
+// The decorations stand for one row of the parameter area: the help of the control on
+// show answers.
+#define DECO(name, first, second)                                                          \
+    VARNO_CTRL_CALLBACK(name) {                                                            \
+        (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2; \
+        if (event == EVENT_RIGHT_CLICK) help(gui::para == 1 ? first : second);             \
+        return 0;                                                                          \
+    }
+
+ON_COMMIT(CBF_EditConnect, InfoEditConnect, {
+    com232::poll = 0;
+    CloseCom(com232::com);
+    GetCtrlVal(panel, PANEL_COMPORT, &com232::com);
+    SetCtrlVal(panel, PANEL_STATUS, "Init COM-Port ...");
+    com232::InitRS232(com232::com);
+})
+
+ON_COMMIT(CBF_ButtonSend, InfoButtonSend, {
+    if (com232::target == com232::DATFILE) gui::SendParaToFile();
+    else gui::SendPara();
+})
+
+ON_COMMIT(CBF_ButtonGet, InfoButtonGet, {
+    gui::PreRequestDelay();
+    if (com232::target == com232::DATFILE) gui::ReadParaFromFile();
+    else gui::GetPara();
+})
+
+ON_COMMIT(CBF_ButtonGo, InfoButtonGo, {
+    gui::PreRequestDelay();
+    gui::GetData();
+})
+
+ON_COMMIT(CBF_ButtonStop, InfoButtonStop, { com232::poll = 0; })
+
+ON_COMMIT(CBF_ButtonGetBuff, InfoButtonGetBuff, {
+    gui::PreRequestDelay();
+    gui::GetJmpBuf();
+})
+
+namespace {
+
+// One of the three target toggles changed: exactly one stays on, RAM is the fallback.
+void selectTarget(int panel, int own, int ownTarget, int otherA, int otherB) {
+    int on = 0;
+    GetCtrlVal(panel, own, &on);
+    if (on == 1) {
+        SetCtrlVal(panel, own, 1);
+        com232::target = ownTarget;
+        SetCtrlVal(panel, otherA, 0);
+        SetCtrlVal(panel, otherB, 0);
+    } else {
+        com232::target = com232::RAM;
+        SetCtrlVal(panel, PANEL_SELECT_RAM, 1);
+    }
+}
+
+} // namespace
+
+#define ON_VALUE_CHANGED(name, text, action)                                               \
+    VARNO_CTRL_CALLBACK(name) {                                                            \
+        (void)control, (void)callbackData, (void)eventData1, (void)eventData2;             \
+        if (event == EVENT_VAL_CHANGED) {                                                  \
+            action;                                                                        \
+        } else if (event == EVENT_RIGHT_CLICK) {                                           \
+            help(text);                                                                    \
+        }                                                                                  \
+        return 0;                                                                          \
+    }
+
+ON_VALUE_CHANGED(CBF_SelectRAM, InfoSelectMEM,
+                 selectTarget(panel, PANEL_SELECT_RAM, com232::RAM, PANEL_SELECT_EEPROM,
+                              PANEL_SELECT_FILE))
+ON_VALUE_CHANGED(CBF_SelectEEPROM, InfoSelectMEM,
+                 selectTarget(panel, PANEL_SELECT_EEPROM, com232::EEPROM, PANEL_SELECT_RAM,
+                              PANEL_SELECT_FILE))
+ON_VALUE_CHANGED(CBF_SelectFILE, InfoSelectMEM,
+                 selectTarget(panel, PANEL_SELECT_FILE, com232::DATFILE, PANEL_SELECT_EEPROM,
+                              PANEL_SELECT_RAM))
+
+ON_COMMIT(CBF_ParaVisible, InfoSwitchPara, {
+    GetCtrlVal(panel, PANEL_PARA_VISIBLE, &gui::para);
+    if (gui::para == 0) gui::ParaInVis();
+    else gui::ParaVis();
+})
+
+ON_COMMIT(CBF_SelectSource, InfoSelectSource, gui::DispVis())
+HELP_ONLY(CBF_EditThreshold, InfoEditThreshold)
+ON_COMMIT(CBF_EditTrshMod, InfoEditThrsMod, gui::ApplyTrshModRule())
+HELP_ONLY(CBF_EditDeltaTrsh, InfoEditDeltaTrsh)
+HELP_ONLY(CBF_EditHysteresis, InfoEditHysteresis)
+ON_COMMIT(CBF_EditTrigger, InfoEditTrigger, gui::ApplyTriggerRule())
+ON_COMMIT(CBF_EditPmod, InfoEditPmod, gui::ApplyPmodRule())
+HELP_ONLY(CBF_EditPower, InfoEditPower)
+HELP_ONLY(CBF_EditHold, InfoEditHold)
+HELP_ONLY(CBF_EditBacklim, InfoEditBacklim)
+HELP_ONLY(CBF_EditRegcnt, InfoEditRegcnt)
+HELP_ONLY(CBF_EditAverage, InfoEditAverage)
+HELP_ONLY(CBF_EditOutmode, InfoEditOutmode)
+ON_COMMIT(CBF_EditDeadTimeMode, InfoEditDeadTimeMode, gui::ApplyDeadTimeModeRule())
+HELP_ONLY(CBF_EditDeadTime, InfoEditDeadTime)
+DECO(CBF_DECO1, InfoEditThreshold, InfoEditBacklim)
+DECO(CBF_DECO2, InfoEditHysteresis, InfoEditRegcnt)
+DECO(CBF_DECO3, InfoEditTrigger, InfoEditAverage)
+DECO(CBF_DECO4, InfoEditHold, InfoEditOutmode)
+DECO(CBF_DECO5, InfoEditPmod, InfoEditDeadTimeMode)
+DECO(CBF_DECO6, InfoEditPower, InfoEditDeadTime)
+HELP_ONLY(CBF_DispDat0, InfoDispDat0)
+HELP_ONLY(CBF_DispDat1, InfoDispDat1)
+HELP_ONLY(CBF_DispNORM, InfoDispNORM)
+HELP_ONLY(CBF_DispTRSH, InfoDispTrsh)
+HELP_ONLY(CBF_DispEdge, InfoDispEDGE)
+HELP_ONLY(CBF_DispWin, InfoDispWIN)
+HELP_ONLY(CBF_DispStatus, InfoStatus)
+HELP_ONLY(CBF_GraphRaw1, InfoGraph)
+HELP_ONLY(CBF_GraphData1, InfoGraphData1)
+HELP_ONLY(CBF_GraphData2, InfoGraphData2)
+
+// ---- callback table -----------------------------------------------------------------
+
+void RegisterCallbackTable() {
+#define C(fn) {#fn, fn, nullptr}
+    static const CallbackEntry table[] = {
+        {"CBF_P", nullptr, CBF_P},
+        C(CBF_EditConnect),      C(CBF_ButtonSend),    C(CBF_ButtonGet),
+        C(CBF_ButtonGo),         C(CBF_ButtonStop),    C(CBF_ButtonGetBuff),
+        C(CBF_SelectRAM),        C(CBF_SelectEEPROM),  C(CBF_SelectFILE),
+        C(CBF_ParaVisible),      C(CBF_SelectSource),  C(CBF_EditThreshold),
+        C(CBF_EditTrshMod),      C(CBF_EditDeltaTrsh), C(CBF_EditHysteresis),
+        C(CBF_EditTrigger),      C(CBF_EditPmod),      C(CBF_EditPower),
+        C(CBF_EditHold),         C(CBF_EditBacklim),   C(CBF_EditRegcnt),
+        C(CBF_EditAverage),      C(CBF_EditOutmode),   C(CBF_EditDeadTimeMode),
+        C(CBF_EditDeadTime),     C(CBF_DECO1),         C(CBF_DECO2),
+        C(CBF_DECO3),            C(CBF_DECO4),         C(CBF_DECO5),
+        C(CBF_DECO6),            C(CBF_DispDat0),      C(CBF_DispDat1),
+        C(CBF_DispNORM),         C(CBF_DispTRSH),      C(CBF_DispEdge),
+        C(CBF_DispWin),          C(CBF_DispStatus),    C(CBF_GraphRaw1),
+        C(CBF_GraphData1),       C(CBF_GraphData2),
+    };
+#undef C
+    RegisterCallbacks(table, sizeof table / sizeof table[0]);
+}
+
+} // namespace Varnov30

@@ -1,0 +1,35 @@
+// A serial peer that lives inside the process: the built-in simulated sensor and the
+// scripted peers of the tests. Time is the run-time's Timer(), real or virtual.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace runtime {
+
+class SerialEndpoint {
+public:
+    virtual ~SerialEndpoint() = default;
+    // Bytes the program handed to the line at `now`.
+    virtual void receive(const std::uint8_t* data, std::size_t n, double now) = 0;
+    // Bytes that have reached the program's side of the line by `now`, at most `max`.
+    virtual std::size_t transmit(std::uint8_t* out, std::size_t max, double now) = 0;
+    // Earliest future time something more is delivered (infinity when nothing is due).
+    virtual double nextEventTime() const = 0;
+    // False once the peer has gone (an adapter pulled out).
+    virtual bool connected(double now) const = 0;
+};
+
+// Binds COM `port` to an in-process peer (replaces any device binding).
+void BindSerialEndpoint(int port, std::shared_ptr<SerialEndpoint> endpoint);
+// Binds COM `port` to a device path (a pseudo-terminal path works).
+void BindSerialDevice(int port, const char* path);
+// Removes every binding and closes every port.
+void ResetSerialBindings();
+// The device or peer behind a port number, as the port selector shows it ("" if none).
+const char* SerialPortDescription(int port);
+// Highest port number the selector offers.
+int SerialPortCount();
+
+} // namespace runtime

@@ -1,0 +1,29 @@
+// Start-up options read before the program proper runs.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace runtime {
+
+struct StartupOptions {
+    bool simulate = false;
+    bool help = false;
+    bool version = false;
+    std::string screenshot; // save a picture of the panel once shown, then quit
+    std::vector<std::pair<int, std::string>> ports;
+    std::string error; // set when the command line is wrong
+};
+
+// Reads the program's own options (those starting with "--"); everything else is left
+// for the engine (Qt's own options such as -platform offscreen).
+StartupOptions ParseStartupOptions(int argc, char** argv);
+
+const char* UsageText();
+
+// After `delayMs` of the event loop, saves a picture of the shown panel to `path` and
+// asks the event loop to end.
+void ScheduleScreenshot(const std::string& path, int delayMs);
+
+} // namespace runtime

@@ -1,0 +1,179 @@
+// Shared test fixture: the real panel (offscreen), the virtual clock, recorded pop-ups and
+// scripted serial peers.
+#pragma once
+
+#include "Varnov30.h"
+#include "com232.h"
+#include "gui.h"
+#include "runtime/endpoint.h"
+#include "runtime/runtime.h"
+#include "runtime/testhooks.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rt = runtime;
+namespace th = runtime::test;
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes frameFor(std::uint8_t code, const std::uint8_t* block) {
+    Bytes f{0x55, code};
+    for (int i = 0; i < 15; ++i) f.push_back(block ? block[i] : 0);
+    return f;
+}
+
+inline Bytes asBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A serial peer whose answers a test scripts: every complete 17-byte frame is handed to
+// `onFrame`, which schedules reply chunks (delay after the frame, bytes).
+class ScriptedPeer : public rt::SerialEndpoint {
+public:
+    struct Chunk {
+        double delay;
+        Bytes bytes;
+    };
+    std::function<std::vector<Chunk>(const Bytes& frame, double now)> onFrame;
+    std::vector<Bytes> frames;
+    std::vector<double> frameTimes;
+    bool gone = false;
+
+    void receive(const std::uint8_t* data, std::size_t n, double now) override {
+        pending_.insert(pending_.end(), data, data + n);
+        while (pending_.size() >= 17) {
+            Bytes f(pending_.begin(), pending_.begin() + 17);
+            pending_.erase(pending_.begin(), pending_.begin() + 17);
+            frames.push_back(f);
+            frameTimes.push_back(now);
+            if (onFrame)
+                for (auto& c : onFrame(f, now)) schedule(now + c.delay, c.bytes);
+        }
+    }
+    std::size_t transmit(std::uint8_t* out, std::size_t max, double now) override {
+        std::size_t n = 0;
+        while (n < max && !out_.empty() && out_.front().first <= now) {
+            out[n++] = out_.front().second;
+            out_.pop_front();
+        }
+        return n;
+    }
+    double nextEventTime() const override {
+        return out_.empty() ? std::numeric_limits<double>::infinity() : out_.front().first;
+    }
+    bool connected(double) const override { return !gone; }
+
+    void schedule(double at, const Bytes& b) {
+        for (auto x : b) out_.push_back({at, x});
+        std::stable_sort(out_.begin(), out_.end(),
+                         [](auto& a, auto& c) { return a.first < c.first; });
+    }
+
+private:
+    Bytes pending_;
+    std::deque<std::pair<double, std::uint8_t>> out_;
+};
+
+inline void resetModuleState() {
+    using namespace com232;
+    target = 0;
+    for (unsigned char* v : {&threshold, &hysteresis, &power, &pmod, &hold, &trigger, &backlim,
+                             &regcnt, &average, &deadtimemode, &deadtime, &outmode, &trshmod,
+                             &deltatrsh, &frei15, &dataDat0, &dataDat1, &dataNorm, &dataAdjedgeL,
+                             &dataAdjedgeH, &dataAdjin0L, &dataAdjin0H, &dataAdjin1L,
+                             &dataAdjin1H, &dataTrshWork})
+        *v = 0;
+    std::memset(pp, 0, sizeof pp);
+    std::memset(databuf, 0, sizeof databuf);
+    com = 0;
+    ret = 0;
+    com232::sync = 0;
+    order = 0;
+    std::memset(szWriteBuf, 0, sizeof szWriteBuf);
+    std::memset(szReadBuf, 0, sizeof szReadBuf);
+    std::memset(szStatus, 0, sizeof szStatus);
+    tstart = tdiff = 0.0;
+    nBytesW = nBytesR = 0;
+    com232::poll = 0;
+    gui::para = 0;
+    gui::source = 0;
+    std::memset(gui::alldata, 0, sizeof gui::alldata);
+    std::memset(gui::jumpbuf, 0, sizeof gui::jumpbuf);
+    std::memset(gui::file_name, 0, sizeof gui::file_name);
+}
+
+class PanelTest : public ::testing::Test {
+protected:
+    int panel = -1;
+    std::vector<th::Popup> popups;
+    // Answer for the next file dialogs (result, path); default: cancelled.
+    th::PopupAnswer fileAnswer{0, ""};
+    // Called when a pop-up opens (after it is recorded), e.g. to act inside it.
+    std::function<void(const th::Popup&)> onPopup;
+
+    void SetUp() override {
+        th::UseVirtualClock(true, 0.001);
+        th::SetClock(0.0);
+        th::SetPumpHook(nullptr);
+        rt::ResetSerialBindings();
+        th::ResetQuit();
+        th::SetPopupHandler([this](const th::Popup& p) {
+            popups.push_back(p);
+            if (onPopup) onPopup(p);
+            return p.kind == th::Popup::FileSelect ? fileAnswer : th::PopupAnswer{};
+        });
+        Varnov30::RegisterCallbackTable();
+        resetModuleState();
+        panel = rt::LoadPanel(0, "Varnov30.uir", 1);
+        ASSERT_GT(panel, 0);
+        Varnov30::panel = panel;
+    }
+
+    void TearDown() override {
+        th::SetPumpHook(nullptr);
+        th::ClearPopupHandler();
+        rt::ResetSerialBindings();
+        if (panel > 0) rt::DiscardPanel(panel);
+        th::UseVirtualClock(false);
+    }
+
+    // Start-up as the program does it, up to the port opening.
+    void initVars() { Varnov30::InitVars(); }
+
+    std::shared_ptr<ScriptedPeer> bindPeer(int port = 1) {
+        auto peer = std::make_shared<ScriptedPeer>();
+        rt::BindSerialEndpoint(port, peer);
+        return peer;
+    }
+
+    std::string status() {
+        char buf[256] = {};
+        rt::GetCtrlVal(panel, PANEL_STATUS, buf, sizeof buf);
+        return buf;
+    }
+    int intVal(int control) {
+        int v = -1;
+        EXPECT_EQ(rt::GetCtrlVal(panel, control, &v), 0) << "control " << control;
+        return v;
+    }
+    int ucharVal(int control) {
+        unsigned char v = 0;
+        EXPECT_EQ(rt::GetCtrlVal(panel, control, &v), 0) << "control " << control;
+        return v;
+    }
+    int countPopups(const std::string& title) {
+        int n = 0;
+        for (auto& p : popups) n += p.title == title;
+        return n;
+    }
+    bool visible(int control) { return th::GetControlInfo(panel, control).visible; }
+    bool dimmed(int control) { return th::GetControlInfo(panel, control).dimmed; }
+    std::string label(int control) { return th::GetControlInfo(panel, control).label; }
+};
