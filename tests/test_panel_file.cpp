@@ -151,7 +151,6 @@ TEST_F(PanelTest, StoredStartValuesAgreeWithTheirLabelsAndDimming) {
     EXPECT_EQ(intVal(PANEL_SELECT_EEPROM), 0);
     EXPECT_EQ(intVal(PANEL_SELECT_FILE), 0);
     EXPECT_EQ(ucharVal(PANEL_PARA_VISIBLE), 1);
-    EXPECT_EQ(th::TypeMismatchCount(), 0);
 }
 
 TEST_F(PanelTest, ReadingIntoAVariableOfAnotherTypeIsRefusedNotOverwritten) {
