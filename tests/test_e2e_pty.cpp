@@ -1,0 +1,175 @@
+// Real-time end-to-end tests over pseudo-terminals through QSerialPort.
+#include "fixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The far end of a pseudo-terminal, playing the sensor.
+class PtyPeer {
+public:
+    PtyPeer() {
+        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
+        path_ = ptsname(fd_);
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd_, TCSANOW, &t);
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPeer() { close(); }
+    bool ok() const { return fd_ >= 0 && !path_.empty(); }
+    const std::string& path() const { return path_; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Collects what has arrived.
+    Bytes& poll() {
+        std::uint8_t buf[256];
+        for (;;) {
+            const ssize_t n = fd_ >= 0 ? ::read(fd_, buf, sizeof buf) : -1;
+            if (n <= 0) break;
+            in_.insert(in_.end(), buf, buf + n);
+        }
+        return in_;
+    }
+    void send(const Bytes& b) { (void)!::write(fd_, b.data(), b.size()); }
+    // Removes and returns the next complete 17-byte frame, if any.
+    bool nextFrame(Bytes& f) {
+        poll();
+        if (in_.size() < 17) return false;
+        f.assign(in_.begin(), in_.begin() + 17);
+        in_.erase(in_.begin(), in_.begin() + 17);
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    Bytes in_;
+};
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+class RealTime : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        th::UseVirtualClock(false);
+        initVars();
+    }
+};
+
+const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
+
+} // namespace
+
+TEST_F(RealTime, LineCheckAndParameterReadOverAPseudoTerminal) {
+    PtyPeer sensor;
+    ASSERT_TRUE(sensor.ok());
+    rt::BindSerialDevice(1, sensor.path().c_str());
+    std::vector<Bytes> frames;
+    th::SetPumpHook([&](double) {
+        Bytes f;
+        while (sensor.nextFrame(f)) {
+            frames.push_back(f);
+            if (f[1] == 7) sensor.send({0xAA, 0x03, 0x00});
+            if (f[1] == 3) sensor.send(block15);
+        }
+    });
+    const double t0 = rt::Timer();
+    com232::InitRS232(1);
+    EXPECT_LT(rt::Timer() - t0, 1.0);
+    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], frameFor(7, nullptr));
+    EXPECT_EQ(frames[1], frameFor(3, nullptr));
+    EXPECT_EQ(ucharVal(PANEL_THRESHOLD), 100);
+    EXPECT_TRUE(popups.empty());
+}
+
+TEST_F(RealTime, APulledOutAdapterClosesThePortAndCostsNoCpu) {
+    PtyPeer sensor;
+    ASSERT_TRUE(sensor.ok());
+    rt::BindSerialDevice(1, sensor.path().c_str());
+    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
+    com232::com = 1;
+    sensor.close(); // the far end vanishes
+    const double cpu0 = cpuSeconds();
+    const double t0 = rt::Timer();
+    while (rt::Timer() - t0 < 0.5) rt::ProcessSystemEvents();
+    const double cpu = cpuSeconds() - cpu0;
+    EXPECT_FALSE(th::PortOpen(1));
+    // A pump that spins on errors would burn the whole half second.
+    EXPECT_LT(cpu, 0.25) << "CPU seconds in 0.5 s of pumping";
+    gui::SendPara();
+    EXPECT_EQ(status(), "TIMEOUT");
+    EXPECT_EQ(countPopups("INFO"), 1);
+}
+
+TEST_F(RealTime, RoundTripWithTheStandAloneSimulatedSensor) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("sensor");
+    QProcess sim;
+    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    rt::BindSerialDevice(1, link.toLocal8Bit().constData());
+    com232::InitRS232(1);
+    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_TRUE(popups.empty());
+    const int threshold = ucharVal(PANEL_THRESHOLD);
+    // Change the threshold, send it to RAM, then read it back.
+    rt::SetCtrlVal(panel, PANEL_THRESHOLD, threshold == 77 ? 78 : 77);
+    com232::target = com232::RAM;
+    gui::SendPara();
+    rt::SetCtrlVal(panel, PANEL_THRESHOLD, 1);
+    gui::GetPara();
+    EXPECT_EQ(ucharVal(PANEL_THRESHOLD), threshold == 77 ? 78 : 77);
+    EXPECT_TRUE(popups.empty());
+    rt::CloseCom(1);
+    sim.terminate();
+    sim.waitForFinished(3000);
+}
+
+TEST(ProgramOnALine, FirstFrameIsTheLineCheckThenTheParameterRead) {
+    PtyPeer sensor;
+    ASSERT_TRUE(sensor.ok());
+    QProcess varno;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    varno.setProcessEnvironment(env);
+    varno.start(VARNO_PATH, {"--port", QString("1=%1").arg(sensor.path().c_str())});
+    ASSERT_TRUE(varno.waitForStarted(5000));
+    QElapsedTimer t;
+    t.start();
+    Bytes f;
+    std::vector<Bytes> frames;
+    while (t.elapsed() < 8000 && frames.size() < 2) {
+        if (sensor.nextFrame(f)) {
+            frames.push_back(f);
+            if (f[1] == 7) sensor.send({0xAA, 0x03, 0x00});
+        }
+        usleep(2000);
+    }
+    varno.kill();
+    varno.waitForFinished(3000);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], frameFor(7, nullptr));
+    EXPECT_EQ(frames[1], frameFor(3, nullptr));
+}
