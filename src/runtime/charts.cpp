@@ -5,6 +5,7 @@
 #include <QtCharts/QValueAxis>
 #include <QGraphicsLayout>
 #include <QPen>
+#include <QTimer>
 
 namespace runtime::detail {
 
@@ -41,7 +42,14 @@ QChart* makeChart(QChartView* view, QValueAxis*& ax, QValueAxis*& ay) {
 StripChart::StripChart(QWidget* parent) : QChartView(parent) {
     chart_ = makeChart(this, ax_, ay_);
     chart_->legend()->setAlignment(Qt::AlignTop);
-    ax_->setTitleText("record");
+    // Redrawn on every record: plain lines keep the drawing cheap.
+    setRenderHint(QPainter::Antialiasing, false);
+    // New values are drawn a few milliseconds later, so that drawing falls into the next
+    // wait for the sensor rather than between a reply and the next request.
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setSingleShot(true);
+    redrawTimer_->setInterval(5);
+    connect(redrawTimer_, &QTimer::timeout, this, &StripChart::redraw);
     setTraces(5);
 }
 
@@ -122,7 +130,7 @@ void StripChart::append(const std::vector<double>& values) {
         if (int(d.size()) > pps_) d.pop_front();
     }
     ++appends_;
-    redraw();
+    if (!redrawTimer_->isActive()) redrawTimer_->start();
 }
 
 void StripChart::redraw() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 class QLineSeries;
+class QTimer;
 class QValueAxis;
 
 namespace runtime::detail {
@@ -50,6 +51,7 @@ public:
 private:
     void rebuild();
     void redraw();
+    QTimer* redrawTimer_;
     QChart* chart_;
     QValueAxis* ax_;
     QValueAxis* ay_;

@@ -35,6 +35,7 @@ double virtualTick = 0.001;
 std::function<void(double)> pumpHook;
 std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
 QTimer* wakeTimer = nullptr;
+double lastPump = -1.0;
 
 bool platformNamed(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
@@ -79,22 +80,28 @@ int ProcessSystemEvents() {
         virtualNow += virtualTick;
     } else if (dispatcher) {
         QCoreApplication::sendPostedEvents();
-        if (!dispatcher->processEvents(QEventLoop::AllEvents)) {
+        const double now = Timer();
+        // A pump called again within 2 ms is a waiting loop; a single pump never blocks.
+        const bool polling = now - lastPump < 0.002;
+        lastPump = now;
+        if (!dispatcher->processEvents(QEventLoop::AllEvents) && polling) {
             // Nothing was pending: sleep in the event loop until something arrives
-            // (serial data included), for at most a millisecond.
+            // (serial data included), for at most a millisecond, and not past the
+            // moment an in-process peer delivers.
             if (!wakeTimer) {
                 wakeTimer = new QTimer(theApp);
                 wakeTimer->setSingleShot(true);
                 wakeTimer->setTimerType(Qt::PreciseTimer);
             }
             const double due = detail::SerialNextDue();
-            int ms = 1;
-            if (due <= 0.0005) ms = 0;
-            if (ms > 0) {
-                wakeTimer->start(ms);
+            if (due > 0.0012) {
+                wakeTimer->start(1);
                 dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
                 wakeTimer->stop();
+            } else if (due > 0.0) {
+                QThread::usleep(static_cast<unsigned long>(due * 1e6)); // sub-millisecond
             }
+            lastPump = Timer();
         }
     }
     detail::ServiceSerial();
@@ -211,7 +218,9 @@ int ArrayToFile(const char* file, const void* array, int dataType, int numElemen
     }
     QSaveFile f(name);
     if (!f.open(QIODevice::WriteOnly)) return FILE_WRITE_FAILED;
-    if (f.write(out) != out.size()) {
+    // The content is buffered: a short write (disk full, size limit) only shows in the
+    // flush, and commit() would not notice it, so flush first and check.
+    if (f.write(out) != out.size() || !f.flush()) {
         f.cancelWriting();
         return FILE_WRITE_FAILED;
     }

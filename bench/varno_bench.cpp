@@ -1,0 +1,169 @@
+// Measurements of the program's modules on the real event loop:
+//   wait      CPU during a 3.0 s unanswered wait (a pseudo-terminal nobody answers)
+//   acquire   acquisition against the simulated sensor with 4800-baud pacing: cycle time
+//             against its floor, CPU with the strip chart shown, resident memory
+// Prints one "key value" line per figure.
+#include "Varnov30.h"
+#include "com232.h"
+#include "gui.h"
+#include "runtime/endpoint.h"
+#include "runtime/runtime.h"
+#include "runtime/testhooks.h"
+#include "sim_endpoint.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+long rssKiB() {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+int setUpPanel() {
+    runtime::test::SetPopupHandler([](const runtime::test::Popup&) {
+        return runtime::test::PopupAnswer{};
+    });
+    Varnov30::RegisterCallbackTable();
+    Varnov30::panel = runtime::LoadPanel(0, "Varnov30.uir", 1);
+    if (Varnov30::panel < 0) return -1;
+    Varnov30::InitVars();
+    runtime::DisplayPanel(Varnov30::panel);
+    return 0;
+}
+
+int benchWait() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) || unlockpt(master)) return 1;
+    runtime::BindSerialDevice(1, ptsname(master));
+    if (setUpPanel() < 0) return 1;
+    if (runtime::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024) < 0) return 1;
+    com232::com = 1;
+    const double cpu0 = cpuSeconds();
+    const double t0 = runtime::Timer();
+    com232::CheckComLine(); // nobody answers: the whole 3.0 s wait, then the report
+    const double wall = runtime::Timer() - t0;
+    const double cpu = cpuSeconds() - cpu0;
+    std::printf("wait_wall_s %.3f\n", wall);
+    std::printf("wait_cpu_s %.3f\n", cpu);
+    std::printf("wait_cpu_share_pct %.1f\n", 100.0 * cpu / wall);
+    ::close(master);
+    return 0;
+}
+
+// The simulated sensor, noting when each request was written and when the last byte of
+// each reply reached the program.
+class TimedSensor : public sim::SimEndpoint {
+public:
+    using sim::SimEndpoint::SimEndpoint;
+    std::vector<double> writes, replyDone;
+    void receive(const std::uint8_t* d, std::size_t n, double now) override {
+        writes.push_back(now);
+        sim::SimEndpoint::receive(d, n, now);
+    }
+    std::size_t transmit(std::uint8_t* out, std::size_t max, double now) override {
+        const std::size_t n = sim::SimEndpoint::transmit(out, max, now);
+        if (n > 0 && !std::isfinite(nextEventTime())) replyDone.push_back(now);
+        return n;
+    }
+};
+
+int benchAcquire(double seconds, int source) {
+    sim::Config cfg;
+    cfg.latency = 0.002;
+    auto sensor = std::make_shared<TimedSensor>(cfg);
+    runtime::BindSerialEndpoint(1, sensor);
+    if (setUpPanel() < 0) return 1;
+    com232::InitRS232(1);
+    runtime::SetCtrlVal(Varnov30::panel, PANEL_SOURCE, source);
+    std::vector<double> recordTimes;
+    std::vector<long> rss;
+    const double t0 = runtime::Timer();
+    double nextRss = t0;
+    double cpuStart = 0;
+    int lastAppend = 0;
+    runtime::test::SetPumpHook([&](double now) {
+        const int appended = runtime::test::StripAppendCount(Varnov30::panel, PANEL_GRAPH_RAW);
+        if (appended != lastAppend) {
+            lastAppend = appended;
+            recordTimes.push_back(now);
+            if (recordTimes.size() == 5) cpuStart = cpuSeconds(); // after warm-up
+        }
+        if (now >= nextRss) {
+            rss.push_back(rssKiB());
+            nextRss += seconds / 10.0;
+        }
+        if (now - t0 > seconds) com232::poll = 0;
+    });
+    gui::GetData();
+    const double cpu = cpuSeconds() - cpuStart;
+    runtime::test::SetPumpHook(nullptr);
+    if (recordTimes.size() < 10) {
+        std::printf("acquire_error too few records (%zu)\n", recordTimes.size());
+        return 1;
+    }
+    const size_t n = recordTimes.size() - 5;
+    const double span = recordTimes.back() - recordTimes[4];
+    const double cycle = span / double(n);
+    const double floor = (17 + 10) * 10.0 / 4800.0 + 0.050 + cfg.latency;
+    std::printf("acquire_records %zu\n", recordTimes.size());
+    std::printf("acquire_cycle_ms %.2f\n", cycle * 1000);
+    std::printf("acquire_floor_ms %.2f\n", floor * 1000);
+    std::printf("acquire_added_ms %.2f\n", (cycle - floor) * 1000);
+    std::printf("acquire_rate_pct_of_floor %.1f\n", 100.0 * floor / cycle);
+    std::printf("acquire_cpu_share_pct %.1f\n", 100.0 * cpu / span);
+    // Where the added time goes: request to reply, and reply to the next request.
+    double toReply = 0, toNext = 0;
+    int k = 0;
+    for (size_t i = sensor->writes.size() / 2; i + 1 < sensor->writes.size(); ++i) {
+        const double w = sensor->writes[i];
+        double done = -1;
+        for (double d : sensor->replyDone)
+            if (d > w) { done = d; break; }
+        if (done < 0 || done > sensor->writes[i + 1]) continue;
+        toReply += done - w;
+        toNext += sensor->writes[i + 1] - done;
+        ++k;
+    }
+    if (k > 0) {
+        std::printf("acquire_request_to_reply_ms %.2f\n", 1000 * toReply / k);
+        std::printf("acquire_reply_to_next_request_ms %.2f\n", 1000 * toNext / k);
+    }
+    std::printf("acquire_rss_first_kib %ld\n", rss.size() > 1 ? rss[1] : rss.front());
+    std::printf("acquire_rss_last_kib %ld\n", rss.back());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (runtime::InitRuntime(&argc, argv) < 0) return 1;
+    const std::string mode = argc > 1 ? argv[1] : "wait";
+    if (mode == "wait") return benchWait();
+    if (mode == "acquire")
+        return benchAcquire(argc > 2 ? std::atof(argv[2]) : 10.0, argc > 3 ? std::atoi(argv[3]) : 1);
+    std::fprintf(stderr, "usage: varno-bench wait | acquire [seconds] [source]\n");
+    return 2;
+}
