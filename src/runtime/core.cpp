@@ -1,4 +1,5 @@
 // Engine start, event pump, time, pop-ups, files and the program's folder.
+#include "bytelist.h"
 #include "internal.h"
 #include "runtime.h"
 #include "testhooks.h"
@@ -145,7 +146,6 @@ int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char
                      const char* title, int /*buttonLabel*/, int restrictDir, int restrictExt,
                      int allowCancel, int allowMakeDir, char* path, std::size_t pathSize) {
     if (!path || pathSize == 0) return UIE_BAD_VALUE;
-    path[0] = '\0';
     const std::string filter = filterList ? filterList : "";
     QString chosen;
     int result = VAL_NO_FILE_SELECTED;
@@ -239,41 +239,8 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
     constexpr qint64 maxBytes = 1 << 20;
     const QByteArray data = f.read(maxBytes + 1);
     if (data.size() > maxBytes) return FILE_TOO_MANY_VALUES;
-    std::vector<unsigned char> values;
-    int line = 1;
-    int i = 0;
-    const int n = int(data.size());
-    while (i < n) {
-        const char c = data[i];
-        if (c == '\n') {
-            ++line;
-            ++i;
-            continue;
-        }
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
-            ++i;
-            continue;
-        }
-        int j = i;
-        while (j < n && !std::strchr(" \t\r\n\f\v", data[j])) ++j;
-        const QByteArray token = data.mid(i, j - i);
-        bool digits = !token.isEmpty() && token.size() <= 3;
-        for (char d : token) digits = digits && d >= '0' && d <= '9';
-        const int v = digits ? token.toInt() : -1;
-        if (v < 0 || v > 255) {
-            fileErrorLine = line;
-            return FILE_BAD_VALUE;
-        }
-        if (int(values.size()) == numElements) {
-            fileErrorLine = line;
-            return FILE_TOO_MANY_VALUES;
-        }
-        values.push_back(static_cast<unsigned char>(v));
-        i = j;
-    }
-    if (int(values.size()) < numElements) return FILE_TOO_FEW_VALUES;
-    std::memcpy(array, values.data(), values.size());
-    return FILE_OK;
+    return ParseByteList(data.constData(), std::size_t(data.size()),
+                         static_cast<unsigned char*>(array), numElements, &fileErrorLine);
 }
 
 int GetProjectDirN(char* dir, std::size_t size) {

@@ -139,7 +139,7 @@ int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char
                      const char* title, int buttonLabel, int restrictDir, int restrictExt,
                      int allowCancel, int allowMakeDir, char* path, std::size_t pathSize);
 // The chosen path is written into `path`; a path that does not fit is refused with
-// UIE_BUFFER_TOO_SMALL and the buffer is left empty.
+// UIE_BUFFER_TOO_SMALL. Without a choice the buffer keeps what it held.
 template <std::size_t N>
 int FileSelectPopup(const char* defaultDir, const char* defaultFile, const char* filterList,
                     const char* title, int buttonLabel, int restrictDir, int restrictExt,
