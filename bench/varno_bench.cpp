@@ -15,7 +15,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
 #include <cmath>
+#include <sstream>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +161,42 @@ int benchAcquire(double seconds, int source) {
     return 0;
 }
 
+// Seconds since this process started (from /proc, clock ticks since boot).
+double sinceProcessStart() {
+    std::ifstream f("/proc/self/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    std::istringstream rest(stat.substr(close + 2));
+    std::string field;
+    unsigned long long start = 0;
+    for (int i = 3; i <= 22 && rest >> field; ++i)
+        if (i == 22) start = std::stoull(field);
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9 - double(start) / double(sysconf(_SC_CLK_TCK));
+}
+
+// From the start of the process to the panel on screen, the sensor answering the line
+// check and the parameter read at 4800 baud.
+int benchStartup() {
+    runtime::BindSerialEndpoint(1, std::make_shared<sim::SimEndpoint>());
+    double shownAt = -1;
+    QTimer watch;
+    watch.setInterval(1);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (shownAt < 0 && w->isVisible() && w->property("resourceId").isValid()) {
+                shownAt = sinceProcessStart();
+                w->close();
+            }
+    });
+    watch.start();
+    const int rc = Varnov30::WinMain(nullptr, nullptr, nullptr, 1);
+    if (rc != 0 || shownAt < 0) return 1;
+    std::printf("startup_to_panel_ms %.0f\n", shownAt * 1000);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -162,8 +204,9 @@ int main(int argc, char** argv) {
     if (runtime::InitRuntime(&argc, argv) < 0) return 1;
     const std::string mode = argc > 1 ? argv[1] : "wait";
     if (mode == "wait") return benchWait();
+    if (mode == "startup") return benchStartup();
     if (mode == "acquire")
         return benchAcquire(argc > 2 ? std::atof(argv[2]) : 10.0, argc > 3 ? std::atoi(argv[3]) : 1);
-    std::fprintf(stderr, "usage: varno-bench wait | acquire [seconds] [source]\n");
+    std::fprintf(stderr, "usage: varno-bench wait | startup | acquire [seconds] [source]\n");
     return 2;
 }
