@@ -91,9 +91,14 @@ for t in "${targets[@]}"; do
     (cd "$root/build-fuzz/fuzz" &&
       ASAN_OPTIONS="$asan" "$bin" -merge=1 -use_counters=0 "$root/build-fuzz/merged/$t" "$root/fuzz/corpus/$t" \
         "$work") >"$log.merge" 2>&1
-    rm -f "$root/fuzz/corpus/$t"/*
-    cp "$root/build-fuzz/merged/$t"/* "$root/fuzz/corpus/$t"/
-    echo "   fuzz/corpus/$t: $(ls "$root/fuzz/corpus/$t" | wc -l) files after merge"
+    if [ -n "$(ls "$root/build-fuzz/merged/$t")" ]; then
+      rm -f "$root/fuzz/corpus/$t"/*
+      cp "$root/build-fuzz/merged/$t"/* "$root/fuzz/corpus/$t"/
+      echo "   fuzz/corpus/$t: $(ls "$root/fuzz/corpus/$t" | wc -l) files after merge"
+    else
+      echo "   merge failed (see $log.merge); fuzz/corpus/$t left as it was"
+      status=1
+    fi
   fi
 done
 

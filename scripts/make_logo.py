@@ -46,3 +46,17 @@ header = b'BM' + struct.pack('<IHHI', 54 + len(data), 0, 0, 54)
 info = struct.pack('<IiiHHIIiiII', 40, N, N, 1, 24, 0, len(data), 2835, 2835, 0, 0)
 path = sys.argv[1] if len(sys.argv) > 1 else 'resources/Ko.bmp'
 open(path, 'wb').write(header + info + data)
+
+# The same picture as the desktop icon (PNG, top-down rows, filter byte 0 per row).
+import zlib
+raw = b''.join(b'\x00' + b''.join(bytes(pixel(x, y)) for x in range(N)) for y in range(N))
+
+
+def chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+
+
+png = (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', N, N, 8, 2, 0, 0, 0))
+       + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+icon = sys.argv[2] if len(sys.argv) > 2 else 'resources/varno.png'
+open(icon, 'wb').write(png)

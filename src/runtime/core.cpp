@@ -267,8 +267,12 @@ std::string ResolveBeside(const char* file) {
     const QString f = QFile::decodeName(file);
     if (QFileInfo(f).isAbsolute() || f.contains('/') || f.contains('\\'))
         return QFile::encodeName(f).toStdString();
-    return QFile::encodeName(QDir(QString::fromStdString(ProgramDir())).filePath(f))
-        .toStdString();
+    const QDir dir(QFile::decodeName(ProgramDir().c_str()));
+    QString path = dir.filePath(f);
+    // An installed program keeps its data files in <prefix>/share/varno.
+    const QString shared = dir.filePath("../share/varno/" + f);
+    if (!QFileInfo::exists(path) && QFileInfo::exists(shared)) path = QDir::cleanPath(shared);
+    return QFile::encodeName(path).toStdString();
 }
 
 } // namespace detail
