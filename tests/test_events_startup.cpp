@@ -133,7 +133,7 @@ TEST_F(EventRules, RingCommitsOnSelectionToggleSendsValueChangedThenCommit) {
     EXPECT_EQ(on, 1);
 }
 
-TEST_F(EventRules, RightClickReachesControlsAndDecorationsButNotDimmedOnes) {
+TEST_F(EventRules, RightClickReachesControlsDecorationsAndDimmedControls) {
     rightClick(w(PANEL_THRESHOLD));
     EXPECT_EQ(eventsOf("CBF_EditThreshold"), (std::vector<int>{rt::EVENT_RIGHT_CLICK}));
     // A point of decoration 1 that no control covers: its left margin.
@@ -144,7 +144,10 @@ TEST_F(EventRules, RightClickReachesControlsAndDecorationsButNotDimmedOnes) {
     EXPECT_EQ(eventsOf("CBF_DispStatus"), (std::vector<int>{rt::EVENT_RIGHT_CLICK}));
     ASSERT_TRUE(th::GetControlInfo(panel, PANEL_DELTATRSH).dimmed);
     rightClick(w(PANEL_DELTATRSH));
-    EXPECT_TRUE(eventsOf("CBF_EditDeltaTrsh").empty());
+    EXPECT_EQ(eventsOf("CBF_EditDeltaTrsh"), (std::vector<int>{rt::EVENT_RIGHT_CLICK}));
+    // A left click on a dimmed control does nothing.
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centreOf(w(PANEL_DELTATRSH)));
+    EXPECT_EQ(eventsOf("CBF_EditDeltaTrsh").size(), 1u);
 }
 
 TEST_F(EventRules, ShortcutKeyPressesItsButton) {
@@ -336,4 +339,13 @@ TEST(Program, StartupOptionsAreParsed) {
     EXPECT_EQ(o.ports[1], (std::pair<int, std::string>{1, "/tmp/x"}));
     const char* bad[] = {"varno", "--port", "x=/dev/null"};
     EXPECT_FALSE(rt::ParseStartupOptions(3, const_cast<char**>(bad)).error.empty());
+}
+
+TEST(ProjectDir, IsTheProgramsFolderAndNeverTruncated) {
+    char dir[260];
+    ASSERT_EQ(rt::GetProjectDir(dir), 0);
+    EXPECT_EQ(QString::fromLocal8Bit(dir), QCoreApplication::applicationDirPath());
+    char tiny[4] = "abc";
+    EXPECT_EQ(rt::GetProjectDir(tiny), rt::UIE_BUFFER_TOO_SMALL);
+    EXPECT_EQ(tiny[0], '\0'); // empty, not a cut-off folder
 }

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -140,11 +141,16 @@ protected:
             }
             return false;
         }
-        if (ev->type() == QEvent::ContextMenu) {
-            if (!owner_->isEnabled() || !owner_->isVisible()) return true;
-            dispatch(panel_, control_, EVENT_RIGHT_CLICK);
+        // Help answers on dimmed controls too: "why is this greyed out?" is a fair question.
+        const bool rightPress = ev->type() == QEvent::MouseButtonPress &&
+                                static_cast<QMouseEvent*>(ev)->button() == Qt::RightButton;
+        // A dimmed control gets no context-menu request of its own: its right press counts.
+        const bool enabled = owner_->isEnabled();
+        if ((ev->type() == QEvent::ContextMenu && enabled) || (rightPress && !enabled)) {
+            if (owner_->isVisible()) dispatch(panel_, control_, EVENT_RIGHT_CLICK);
             return true;
         }
+        if (ev->type() == QEvent::ContextMenu) return true;
         return false;
     }
 
