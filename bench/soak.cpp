@@ -3,6 +3,8 @@
 // replies, disconnect and reconnect) and nested Get, Send and GetBuff. Checks that every
 // failure is reported once, that no record is shown that did not arrive in full, that the
 // program never hangs, and that resident memory stays flat.
+#include "measure.h"
+
 #include "Varnov30.h"
 #include "com232.h"
 #include "gui.h"
@@ -21,13 +23,6 @@
 
 namespace {
 
-long rssKiB() {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 // Notes every live record the sensor put on the line whole and unaltered.
 class WatchedSensor : public sim::SimEndpoint {

@@ -3,6 +3,8 @@
 //   acquire   acquisition against the simulated sensor with 4800-baud pacing: cycle time
 //             against its floor, CPU with the strip chart shown, resident memory
 // Prints one "key value" line per figure.
+#include "measure.h"
+
 #include "Varnov30.h"
 #include "com232.h"
 #include "gui.h"
@@ -32,20 +34,7 @@
 
 namespace {
 
-double cpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
-long rssKiB() {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 int setUpPanel() {
     runtime::test::SetPopupHandler([](const runtime::test::Popup&) {
