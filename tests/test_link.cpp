@@ -3,6 +3,8 @@
 #include "fixture.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QMouseEvent>
 
 namespace {
 
@@ -277,4 +279,20 @@ TEST_F(Link, PortChangeClosesTheOldPortAndOpensTheNewOne) {
     EXPECT_FALSE(th::PortOpen(3));
     EXPECT_EQ(com232::com, 7);
     EXPECT_EQ(status(), "No serial port found");
+}
+
+TEST_F(Link, ThePortListIsRenewedWhenOpenedAndKeepsItsNumbers) {
+    auto* box = qobject_cast<QComboBox*>(th::ControlWidget(panel, PANEL_COMPORT));
+    const QString first = box->itemText(0);
+    rt::BindSerialEndpoint(12, std::make_shared<ScriptedPeer>()); // plugged in after start
+    ASSERT_LT(box->count(), 12);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &press);
+    box->hidePopup();
+    ASSERT_GE(box->count(), 12);
+    EXPECT_TRUE(box->itemText(11).contains("COM12"));
+    EXPECT_EQ(box->itemData(11).toInt(), 12);
+    EXPECT_EQ(box->itemText(0), first);
+    EXPECT_EQ(intVal(PANEL_COMPORT), 1); // the selection stays
 }

@@ -29,6 +29,8 @@ void BindSerialDevice(int port, const char* path);
 void ResetSerialBindings();
 // The device or peer behind a port number, as the port selector shows it ("" if none).
 const char* SerialPortDescription(int port);
+// Gives numbers to serial devices that appeared since start (an adapter plugged in).
+void RescanSerialPorts();
 // Highest port number the selector offers.
 int SerialPortCount();
 

@@ -125,6 +125,8 @@ int dispatchPanel(int panel, int event) {
     return p->cb(panel, event, nullptr, 0, 0);
 }
 
+void fillPortSelector(QComboBox* box);
+
 // Sends right clicks to the control's callback and the window's close to the panel.
 class EventRouter : public QObject {
 public:
@@ -151,6 +153,21 @@ protected:
             return true;
         }
         if (ev->type() == QEvent::ContextMenu) return true;
+        // The port list is brought up to date each time it is opened: an adapter plugged
+        // in after start gets the next free number.
+        if (obj == owner_ && owner_->property("portSelector").toBool() && owner_->isEnabled() &&
+            ((ev->type() == QEvent::MouseButtonPress &&
+              static_cast<QMouseEvent*>(ev)->button() == Qt::LeftButton) ||
+             ev->type() == QEvent::KeyPress)) {
+            if (auto* box = qobject_cast<QComboBox*>(owner_)) {
+                const QVariant current = box->currentData();
+                RescanSerialPorts();
+                QSignalBlocker block(box);
+                fillPortSelector(box);
+                const int idx = box->findData(current);
+                if (idx >= 0) box->setCurrentIndex(idx);
+            }
+        }
         return false;
     }
 

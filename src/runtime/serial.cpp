@@ -62,8 +62,9 @@ std::string naturalKey(const std::string& s) {
 
 // Gives the free numbers to the system's serial devices: USB and ACM adapters first, in
 // the stable order of their by-id names, then the on-board ports in order.
-void enumerate() {
-    if (enumerated) return;
+// Numbers once given stay with their device; a rescan only adds new devices.
+void enumerate(bool rescan = false) {
+    if (enumerated && !rescan) return;
     enumerated = true;
 #if defined(Q_OS_WIN)
     for (int n = 1; n <= 16; ++n) {
@@ -96,7 +97,7 @@ void enumerate() {
         for (auto& [num, p] : ports)
             if (p.device == dev) taken = true;
         if (taken) continue;
-        while (n <= maxPort && (ports.count(n) && (ports[n].explicitBinding || ports[n].peer))) ++n;
+        while (n <= maxPort && ports.count(n) && (!ports[n].device.empty() || ports[n].peer)) ++n;
         if (n > maxPort) break;
         ports[n].device = dev;
         ++n;
@@ -169,6 +170,8 @@ void ResetSerialBindings() {
     ports.clear();
     enumerated = false;
 }
+
+void RescanSerialPorts() { enumerate(true); }
 
 const char* SerialPortDescription(int port) {
     Port* p = portFor(port);
