@@ -283,13 +283,18 @@ TEST_F(Link, PortChangeClosesTheOldPortAndOpensTheNewOne) {
 
 TEST_F(Link, ThePortListIsRenewedWhenOpenedAndKeepsItsNumbers) {
     auto* box = qobject_cast<QComboBox*>(th::ControlWidget(panel, PANEL_COMPORT));
+    auto open = [box] {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &press);
+        box->hidePopup();
+    };
+    open();
     const QString first = box->itemText(0);
+    EXPECT_TRUE(first.contains("simulated")) << first.toStdString(); // COM1 is the peer now
     rt::BindSerialEndpoint(12, std::make_shared<ScriptedPeer>()); // plugged in after start
     ASSERT_LT(box->count(), 12);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(box, &press);
-    box->hidePopup();
+    open();
     ASSERT_GE(box->count(), 12);
     EXPECT_TRUE(box->itemText(11).contains("COM12"));
     EXPECT_EQ(box->itemData(11).toInt(), 12);
