@@ -27,6 +27,9 @@
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -342,5 +345,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     rt::CloseCom(1);
     peer.reset();
+    // Back in the event loop, as after every callback in the program: objects whose
+    // deletion Qt deferred (chart items of replaced plots) go now, not at some later time.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

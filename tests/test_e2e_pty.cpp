@@ -137,9 +137,11 @@ TEST_F(RealTime, RoundTripWithTheStandAloneSimulatedSensor) {
     // Change the threshold, send it to RAM, then read it back.
     rt::SetCtrlVal(panel, PANEL_THRESHOLD, threshold == 77 ? 78 : 77);
     com232::target = com232::RAM;
-    gui::SendPara();
+    th::FireEvent(panel, PANEL_BUTTON_SEND, rt::EVENT_COMMIT);
     rt::SetCtrlVal(panel, PANEL_THRESHOLD, 1);
-    gui::GetPara();
+    // Get as the button does it: its short pause lets the write leave the line before
+    // the read flushes the queues.
+    th::FireEvent(panel, PANEL_BUTTON_GET, rt::EVENT_COMMIT);
     EXPECT_EQ(ucharVal(PANEL_THRESHOLD), threshold == 77 ? 78 : 77);
     EXPECT_TRUE(popups.empty());
     rt::CloseCom(1);

@@ -192,7 +192,17 @@ QString Graph::yTitle() const { return ay_->titleText(); }
 void Graph::setYTitle(const QString& s) { ay_->setTitleText(s); }
 
 void Graph::addPlot(std::vector<double> y, int style, int color) {
-    auto* s = new QLineSeries();
+    // Series are reused: a graph redrawn on every record creates and deletes nothing.
+    QLineSeries* s = nullptr;
+    if (!spare_.empty()) {
+        s = spare_.back();
+        spare_.pop_back();
+    } else {
+        s = new QLineSeries();
+        chart_->addSeries(s);
+        s->attachAxis(ax_);
+        s->attachAxis(ay_);
+    }
     QList<QPointF> pts;
     const bool needles = look_ == "needles";
     for (size_t i = 0; i < y.size(); ++i) {
@@ -209,23 +219,22 @@ void Graph::addPlot(std::vector<double> y, int style, int color) {
     QPen pen(colorOf(color));
     pen.setWidthF(needles ? 3.0 : 1.8);
     s->setPen(pen);
-    if (!needles) {
-        s->setPointsVisible(true);
-        s->setMarkerSize(7);
-    }
+    s->setPointsVisible(!needles);
+    if (!needles) s->setMarkerSize(7);
     const QStringList names = plotNames_.split(',', Qt::SkipEmptyParts);
     const int idx = int(plots_.size());
     s->setName(idx < names.size() ? names[idx].trimmed() : QString("plot %1").arg(idx + 1));
-    chart_->addSeries(s);
-    s->attachAxis(ax_);
-    s->attachAxis(ay_);
+    s->setVisible(true);
+    for (QLegendMarker* m : chart_->legend()->markers(s)) m->setVisible(true);
     plots_.push_back({std::move(y), color, style, s});
 }
 
 void Graph::clearPlots() {
     for (auto& p : plots_) {
-        chart_->removeSeries(p.series);
-        delete p.series;
+        p.series->clear();
+        p.series->setVisible(false);
+        for (QLegendMarker* m : chart_->legend()->markers(p.series)) m->setVisible(false);
+        spare_.push_back(p.series);
     }
     plots_.clear();
 }

@@ -115,6 +115,7 @@ private:
     QValueAxis* ax_;
     QValueAxis* ay_;
     std::vector<Plot> plots_;
+    std::vector<QLineSeries*> spare_; // emptied series kept for the next plots
     double xMin_ = 0, xMax_ = 100, yMin_ = 0, yMax_ = 255, xOffset_ = 0;
     QString look_ = "points";
     QString plotNames_;
