@@ -4,6 +4,8 @@
 #include "analysis.h"
 #include "sim_endpoint.h"
 
+#include <QtCharts/QChartView>
+
 namespace {
 
 const Bytes record1{10, 20, 128, 0x34, 0x12, 0x00, 0x02, 0x00, 0x01, 99};
@@ -321,4 +323,26 @@ TEST_F(Live, AcquisitionAgainstTheSimulatedSensorKeepsThePaceOfTheLine) {
     EXPECT_TRUE(popups.empty());
     // NORM as the sensor forms it from the raw values.
     EXPECT_EQ(intVal(PANEL_NORM), intVal(PANEL_DAT0) * 255 / std::max(1, intVal(PANEL_DAT0) + intVal(PANEL_DAT1)));
+}
+
+TEST_F(Live, RedrawingAGraphOnEveryRecordCreatesNothingNew) {
+    auto* view = qobject_cast<QChartView*>(th::ControlWidget(panel, PANEL_GRAPH_ADJ));
+    ASSERT_NE(view, nullptr);
+    unsigned char marks[101] = {};
+    auto redraw = [&](int k) {
+        marks[k % 101] = 150;
+        rt::DeleteGraphPlot(panel, PANEL_GRAPH_ADJ, -1, 1);
+        rt::PlotY(panel, PANEL_GRAPH_ADJ, marks, 101, rt::VAL_UNSIGNED_CHAR, 5, 0, 0, 1, rt::VAL_BLUE);
+        rt::PlotY(panel, PANEL_GRAPH_ADJ, marks, 101, rt::VAL_UNSIGNED_CHAR, 5, 0, 0, 1, rt::VAL_RED);
+        marks[k % 101] = 0;
+    };
+    for (int k = 0; k < 5; ++k) redraw(k);
+    const auto objects = view->findChildren<QObject*>().size();
+    const auto items = view->scene()->items().size();
+    for (int k = 5; k < 300; ++k) redraw(k);
+    EXPECT_EQ(view->chart()->series().size(), 2);
+    EXPECT_EQ(view->findChildren<QObject*>().size(), objects);
+    EXPECT_EQ(view->scene()->items().size(), items);
+    ASSERT_EQ(th::GraphPlots(panel, PANEL_GRAPH_ADJ).size(), 2u);
+    EXPECT_EQ(th::GraphPlots(panel, PANEL_GRAPH_ADJ)[1].y[299 % 101], 150);
 }
