@@ -186,6 +186,45 @@ int benchStartup() {
     return 0;
 }
 
+// Pictures of the panel at work, for the README: the NORM strip chart, the jump buffer,
+// and the adjustment markers (the sensor in ADJ EXT mode).
+int benchPictures(const std::string& dir) {
+    auto sensor = std::make_shared<sim::SimEndpoint>();
+    runtime::BindSerialEndpoint(1, sensor);
+    if (setUpPanel() < 0) return 1;
+    com232::InitRS232(1);
+    const int panel = Varnov30::panel;
+    QWidget* top = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->property("resourceId").isValid()) top = w;
+    auto acquire = [&](double seconds) {
+        const double end = runtime::Timer() + seconds;
+        runtime::test::SetPumpHook([&](double now) {
+            if (now > end) com232::poll = 0;
+        });
+        gui::GetData();
+        runtime::test::SetPumpHook(nullptr);
+    };
+    runtime::SetCtrlVal(panel, PANEL_SOURCE, 1);
+    acquire(12);
+    runtime::ProcessSystemEvents();
+    QTimer::singleShot(20, [] {});
+    for (int i = 0; i < 30; ++i) runtime::ProcessSystemEvents();
+    top->grab().save(QString::fromStdString(dir + "/acquisition.png"));
+    gui::GetJmpBuf();
+    for (int i = 0; i < 30; ++i) runtime::ProcessSystemEvents();
+    top->grab().save(QString::fromStdString(dir + "/jumpbuffer.png"));
+    // ADJ EXT: send the trigger mode to the sensor, then watch the markers.
+    runtime::SetCtrlVal(panel, PANEL_TRIGGER, 3);
+    runtime::test::FireEvent(panel, PANEL_TRIGGER, runtime::EVENT_COMMIT);
+    gui::SendPara();
+    runtime::SetCtrlVal(panel, PANEL_SOURCE, 2);
+    acquire(3);
+    for (int i = 0; i < 30; ++i) runtime::ProcessSystemEvents();
+    top->grab().save(QString::fromStdString(dir + "/adjustment.png"));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +233,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "wait";
     if (mode == "wait") return benchWait();
     if (mode == "startup") return benchStartup();
+    if (mode == "pictures") return benchPictures(argc > 2 ? argv[2] : "docs");
     if (mode == "acquire")
         return benchAcquire(argc > 2 ? std::atof(argv[2]) : 10.0, argc > 3 ? std::atoi(argv[3]) : 1);
     std::fprintf(stderr, "usage: varno-bench wait | startup | acquire [seconds] [source]\n");
