@@ -26,6 +26,7 @@
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
+#include "module_state.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -146,24 +147,7 @@ std::shared_ptr<FuzzPeer> peer;
 // The module state as the program has it before a request.
 void resetModuleState() {
     using namespace com232;
-    target = 0;
-    for (unsigned char* v : {&threshold, &hysteresis, &power, &pmod, &hold, &trigger, &backlim,
-                             &regcnt, &average, &deadtimemode, &deadtime, &outmode, &trshmod,
-                             &deltatrsh, &frei15, &dataDat0, &dataDat1, &dataNorm, &dataAdjedgeL,
-                             &dataAdjedgeH, &dataAdjin0L, &dataAdjin0H, &dataAdjin1L,
-                             &dataAdjin1H, &dataTrshWork})
-        *v = 0;
-    std::memset(szWriteBuf, 0, sizeof szWriteBuf);
-    std::memset(szReadBuf, 0, sizeof szReadBuf);
-    std::memset(szStatus, 0, sizeof szStatus);
-    ret = 0;
-    tstart = tdiff = 0.0;
-    nBytesW = 0;
-    poll = 0;
-    gui::para = 0;
-    gui::source = 0;
-    std::memset(gui::alldata, 0, sizeof gui::alldata);
-    std::memset(gui::file_name, 0, sizeof gui::file_name);
+    clearModuleState();
     // Recognisable contents, to see whether a request changed them.
     for (int i = 0; i < AnzPara; ++i) pp[i] = static_cast<unsigned char>(0x11 * i + 7);
     for (int i = 0; i < AnzData; ++i) databuf[i] = static_cast<unsigned char>(0x13 * i + 5);

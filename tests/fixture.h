@@ -5,6 +5,7 @@
 #include "Varnov30.h"
 #include "com232.h"
 #include "gui.h"
+#include "module_state.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
@@ -81,33 +82,7 @@ private:
     std::deque<std::pair<double, std::uint8_t>> out_;
 };
 
-inline void resetModuleState() {
-    using namespace com232;
-    target = 0;
-    for (unsigned char* v : {&threshold, &hysteresis, &power, &pmod, &hold, &trigger, &backlim,
-                             &regcnt, &average, &deadtimemode, &deadtime, &outmode, &trshmod,
-                             &deltatrsh, &frei15, &dataDat0, &dataDat1, &dataNorm, &dataAdjedgeL,
-                             &dataAdjedgeH, &dataAdjin0L, &dataAdjin0H, &dataAdjin1L,
-                             &dataAdjin1H, &dataTrshWork})
-        *v = 0;
-    std::memset(pp, 0, sizeof pp);
-    std::memset(databuf, 0, sizeof databuf);
-    com = 0;
-    ret = 0;
-    com232::sync = 0;
-    order = 0;
-    std::memset(szWriteBuf, 0, sizeof szWriteBuf);
-    std::memset(szReadBuf, 0, sizeof szReadBuf);
-    std::memset(szStatus, 0, sizeof szStatus);
-    tstart = tdiff = 0.0;
-    nBytesW = nBytesR = 0;
-    com232::poll = 0;
-    gui::para = 0;
-    gui::source = 0;
-    std::memset(gui::alldata, 0, sizeof gui::alldata);
-    std::memset(gui::jumpbuf, 0, sizeof gui::jumpbuf);
-    std::memset(gui::file_name, 0, sizeof gui::file_name);
-}
+inline void resetModuleState() { clearModuleState(); }
 
 class PanelTest : public ::testing::Test {
 protected:
