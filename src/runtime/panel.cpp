@@ -429,7 +429,6 @@ int DiscardPanel(int panel) {
     if (!p) return UIE_BAD_PANEL;
     QWidget* top = p->top;
     panels.erase(panel);
-    top->removeEventFilter(top);
     delete top;
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
