@@ -222,6 +222,15 @@ int benchPictures(const std::string& dir) {
     acquire(3);
     for (int i = 0; i < 30; ++i) runtime::ProcessSystemEvents();
     top->grab().save(QString::fromStdString(dir + "/adjustment.png"));
+    // A help text, as a right click on the adjustment graph shows it.
+    runtime::test::ClearPopupHandler();
+    QTimer::singleShot(300, [dir] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->grab().save(QString::fromStdString(dir + "/help.png"));
+            box->close();
+        }
+    });
+    runtime::test::FireEvent(panel, PANEL_GRAPH_ADJ, runtime::EVENT_RIGHT_CLICK);
     return 0;
 }
 

@@ -11,7 +11,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
 #include <QSaveFile>
 #include <QThread>
 #include <QTimer>
@@ -134,10 +139,25 @@ int MessagePopup(const char* title, const char* text) {
         return 0;
     }
     if (!theApp) return UIE_BAD_PANEL;
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLocal8Bit(title ? title : ""),
-                    QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok);
-    box.setTextFormat(Qt::PlainText);
+    // The texts are laid out line by line, so each line is kept whole (a message box
+    // would wrap anything wider than about 500 pixels); only a line wider than the
+    // screen wraps.
+    QDialog box;
+    box.setWindowTitle(QString::fromLocal8Bit(title ? title : ""));
     box.setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(&box);
+    auto* label = new QLabel(QString::fromLocal8Bit(text ? text : ""));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    layout->addWidget(buttons);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        if (label->sizeHint().width() > screen->availableGeometry().width() - 60)
+            label->setWordWrap(true);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     box.exec();
     return 0;
 }
