@@ -307,7 +307,9 @@ int ComWrt(int port, const char* buffer, int count) {
     }
     const qint64 n = p->sp->write(buffer, count);
     if (n < 0) return RS_UNKNOWN_IO_ERROR;
-    p->sp->flush(); // hand it to the line now, not at a later event pump
+    // Hand it to the line now, not at a later event pump. (An error on the way closes
+    // the port from its error handler, so the port is looked up again.)
+    if (p->sp) p->sp->flush();
     recordWrite(*p, buffer, int(n));
     return int(n);
 }
