@@ -262,15 +262,24 @@ TEST(WinMain, RunsUntilTheWindowIsClosedThenClosesThePortAndReturnsZero) {
     rt::BindSerialEndpoint(1, peer);
     bool closed = false;
     bool openWhileRunning = false;
-    QTimer::singleShot(300, [&] {
+    QElapsedTimer started;
+    started.start();
+    // Closes the window once it is on screen (start-up may take a while on a slow build);
+    // a start-up that never shows it ends the loop after 20 s and fails below.
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
         for (QWidget* top : QApplication::topLevelWidgets())
-            if (top->isVisible() && top->property("resourceId").isValid()) {
+            if (!closed && top->isVisible() && top->property("resourceId").isValid()) {
                 openWhileRunning = th::PortOpen(1);
                 top->close();
                 closed = true;
             }
+        if (!closed && started.elapsed() > 20000) rt::QuitUserInterface(0);
     });
+    watch.start();
     const int rc = Varnov30::WinMain(nullptr, nullptr, nullptr, 1);
+    watch.stop();
     EXPECT_EQ(rc, 0);
     EXPECT_TRUE(closed);
     EXPECT_TRUE(openWhileRunning);
