@@ -111,12 +111,99 @@ const char InfoGraphData2[] = " If TRIGGER=ADJ EXT is selected, the sensor recor
 
 // ---- start-up and shutdown ----------------------------------------------------------
 
+namespace {
+
+// The controls the program addresses, with the kind each must be.
+struct MapEntry {
+    int id;
+    const char* name;
+    const char* kind;
+};
+const MapEntry controlMap[] = {
+    {PANEL_COMPORT, "PORT (PANEL_COMPORT)", "ring"},
+    {PANEL_SELECT_FILE, "FILE (PANEL_SELECT_FILE)", "toggle"},
+    {PANEL_SELECT_EEPROM, "EE (PANEL_SELECT_EEPROM)", "toggle"},
+    {PANEL_SELECT_RAM, "RAM (PANEL_SELECT_RAM)", "toggle"},
+    {PANEL_LOGO, "PANEL_LOGO", "picture"},
+    {PANEL_STATUS, "STATUS (PANEL_STATUS)", "string"},
+    {PANEL_OUTMODE, "PANEL_OUTMODE", "ring"},
+    {PANEL_AVERAGE, "PANEL_AVERAGE", "numeric"},
+    {PANEL_HOLD, "PANEL_HOLD", "numeric"},
+    {PANEL_TRIGGER, "PANEL_TRIGGER", "ring"},
+    {PANEL_DEADTIME, "PANEL_DEADTIME", "ring"},
+    {PANEL_DEADTIMEMODE, "PANEL_DEADTIMEMODE", "ring"},
+    {PANEL_GRAPH_ADJ, "PANEL_GRAPH_ADJ", "graph"},
+    {PANEL_GRAPH_JMPBUF, "PANEL_GRAPH_JMPBUF", "graph"},
+    {PANEL_SOURCE, "SOURCE (PANEL_SOURCE)", "ring"},
+    {PANEL_REGCNT, "PANEL_REGCNT", "numeric"},
+    {PANEL_TRSHMOD, "PANEL_TRSHMOD", "ring"},
+    {PANEL_PMOD, "PANEL_PMOD", "ring"},
+    {PANEL_BACKLIM, "PANEL_BACKLIM", "numeric"},
+    {PANEL_DAT0, "PANEL_DAT0", "numeric"},
+    {PANEL_DAT1, "PANEL_DAT1", "numeric"},
+    {PANEL_TRSH, "PANEL_TRSH", "numeric"},
+    {PANEL_NORM, "PANEL_NORM", "numeric"},
+    {PANEL_EDGE, "PANEL_EDGE", "numeric"},
+    {PANEL_WIN, "PANEL_WIN", "numeric"},
+    {PANEL_PARA_VISIBLE, "PANEL_PARA_VISIBLE", "toggle"},
+    {PANEL_POWER, "PANEL_POWER", "numeric"},
+    {PANEL_DELTATRSH, "PANEL_DELTATRSH", "numeric"},
+    {PANEL_HYSTERESIS, "PANEL_HYSTERESIS", "numeric"},
+    {PANEL_THRESHOLD, "PANEL_THRESHOLD", "numeric"},
+    {PANEL_LOGO_FRAME, "PANEL_LOGO_FRAME", "decoration"},
+    {PANEL_GRAPH_RAW, "PANEL_GRAPH_RAW", "strip"},
+};
+
+// A panel file is damaged when a control of the map is missing or of another kind.
+bool PanelComplete(int pnl) {
+    bool ok = true;
+    for (const MapEntry& e : controlMap) {
+        const char* kind = CtrlKindName(pnl, e.id);
+        if (kind && std::strcmp(kind, e.kind) == 0) continue;
+        std::fprintf(stderr, "varno: panel file Varnov30.uir is damaged: control %s (id %d) %s\n",
+                     e.name, e.id, kind ? "is of another kind" : "is missing");
+        ok = false;
+    }
+    return ok;
+}
+
+// A port that went away while open, and its device coming back.
+void PortEvent(int port, int event) {
+    if (port != com232::com) return; // the operator has chosen another port since
+    if (event == PORT_LOST) {
+        if (com232::poll == 1) {
+            com232::poll = 0; // the acquisition ends as a failed reply ends it
+            com232::TimeoutReport();
+        }
+        std::snprintf(com232::szStatus, sizeof com232::szStatus, "Port lost: %s",
+                      PortDeviceName(port));
+        SetCtrlVal(panel, PANEL_STATUS, com232::szStatus);
+    } else if (event == PORT_BACK && !QuitPending()) {
+        ReopenPort();
+    }
+}
+
+} // namespace
+
+void ReopenPort() {
+    com232::poll = 0;
+    CloseCom(com232::com);
+    GetCtrlVal(panel, PANEL_COMPORT, &com232::com);
+    SetCtrlVal(panel, PANEL_STATUS, "Init COM-Port ...");
+    com232::InitRS232(com232::com);
+}
+
 int WinMain(void* hInstance, void* /*hPrevInstance*/, char* /*lpszCmdLine*/, int /*nCmdShow*/) {
     (void)hInstance;
     if (!RuntimeReady()) return -1;
     RegisterCallbackTable();
     panel = LoadPanel(0, "Varnov30.uir", PANEL);
     if (panel < 0) return -1;
+    if (!PanelComplete(panel)) {
+        DiscardPanel(panel);
+        return -1;
+    }
+    InstallPortEventCallback(PortEvent);
     if (GetProjectDir(proj_dir) < 0) {
         // Never a truncated folder: the file dialog then starts in the working folder.
         std::fprintf(stderr, "varno: program folder path too long; the file dialog starts in "
@@ -191,34 +278,36 @@ void help(const char* text) { MessagePopup("Info", text); }
         return 0;                                                                          \
     }
 
+// Once the window's close has been handled, no request starts: closing always ends
+// the program, however many presses were waiting.
 ON_COMMIT(CBF_EditConnect, InfoEditConnect, {
-    com232::poll = 0;
-    CloseCom(com232::com);
-    GetCtrlVal(panel, PANEL_COMPORT, &com232::com);
-    SetCtrlVal(panel, PANEL_STATUS, "Init COM-Port ...");
-    com232::InitRS232(com232::com);
+    if (QuitPending()) return 0;
+    ReopenPort();
 })
 
 ON_COMMIT(CBF_ButtonSend, InfoButtonSend, {
+    if (QuitPending()) return 0;
     if (com232::target == com232::DATFILE) gui::SendParaToFile();
     else gui::SendPara();
 })
 
 ON_COMMIT(CBF_ButtonGet, InfoButtonGet, {
     gui::PreRequestDelay();
+    if (QuitPending()) return 0;
     if (com232::target == com232::DATFILE) gui::ReadParaFromFile();
     else gui::GetPara();
 })
 
 ON_COMMIT(CBF_ButtonGo, InfoButtonGo, {
     gui::PreRequestDelay();
-    gui::GetData();
+    gui::GetData(); // starts nothing once the program is closing
 })
 
 ON_COMMIT(CBF_ButtonStop, InfoButtonStop, { com232::poll = 0; })
 
 ON_COMMIT(CBF_ButtonGetBuff, InfoButtonGetBuff, {
     gui::PreRequestDelay();
+    if (QuitPending()) return 0;
     gui::GetJmpBuf();
 })
 

@@ -56,6 +56,9 @@ extern char proj_dir[260];
 
 int WinMain(void* hInstance, void* hPrevInstance, char* lpszCmdLine, int nCmdShow);
 void InitVars();
+// The steps of a port change: the port chosen in PORT is opened again, checked and read.
+// Also run by itself when a lost port's device comes back.
+void ReopenPort();
 // Registers the callback names of the panel file with the run-time.
 void RegisterCallbackTable();
 

@@ -114,15 +114,33 @@ void SendRequest(unsigned char code) {
     nBytesW = ComWrt(com, szWriteBuf, AnzPara + 2);
 }
 
-Reply AwaitReply(int expected, bool stopOnPollClear) {
+namespace {
+
+// After a whole reply: the line must stay quiet for SettleTime. Returns what then waits.
+int Settle(int expected) {
+    const double t0 = Timer();
+    int count = expected;
+    while (Timer() - t0 < SettleTime && !QuitPending()) {
+        ProcessSystemEvents();
+        count = GetInQLen(com);
+        if (count != expected) break; // a stray byte, or a nested request took the line
+    }
+    tdiff = Timer() - tstart;
+    return count;
+}
+
+} // namespace
+
+Reply AwaitReply(int expected, bool live) {
     tstart = Timer();
     int count = 0;
     do {
         ProcessSystemEvents();
         count = GetInQLen(com);
-        if (stopOnPollClear && poll == 0) return Reply::Stopped;
+        if (live && poll == 0) return Reply::Stopped;
         tdiff = Timer() - tstart;
-    } while (ReplyTimeout >= tdiff && count < expected);
+    } while (ReplyTimeout >= tdiff && count < expected && !QuitPending());
+    if (!live && count == expected) count = Settle(expected);
     // The queue never holds more than the buffer; the clamp keeps it so regardless.
     if (count > BufSize) count = BufSize;
     nBytesR = count > 0 ? ComRd(com, reinterpret_cast<char*>(szReadBuf), count) : 0;
@@ -130,6 +148,7 @@ Reply AwaitReply(int expected, bool stopOnPollClear) {
 }
 
 void TimeoutReport() {
+    if (QuitPending()) return;
     SetCtrlVal(Varnov30::panel, PANEL_STATUS, "TIMEOUT");
     MessagePopup("INFO", InfoTimeout);
 }

@@ -29,6 +29,9 @@ void CopyDatatoVars();
 // ---- link ---------------------------------------------------------------------------
 constexpr int BufSize = 1024;
 constexpr double ReplyTimeout = 3.0; // seconds every reading request waits
+// Seconds the line must stay quiet after a whole reply before it counts: longer than a
+// USB adapter's latency timer, so that a stray byte right behind a reply is seen.
+constexpr double SettleTime = 0.030;
 
 extern int com;
 extern int ret;
@@ -60,11 +63,15 @@ void SendRequest(unsigned char code);
 
 enum class Reply { Complete, Failed, Stopped };
 // The reply wait: pumps events until `expected` bytes wait or 3.0 s have passed, then
-// reads what waits. With `stopOnPollClear`, returns Stopped (nothing read) as soon as
-// poll is found cleared.
-Reply AwaitReply(int expected, bool stopOnPollClear = false);
+// reads what waits. A reply counts only when the line then stays quiet for SettleTime;
+// a byte in that time makes it a reply that is too long. For live records (`live`) there
+// is no settle time (the next cycle's flush tells instead), and the wait returns Stopped,
+// nothing read, as soon as poll is found cleared. Once the program is closing, the wait
+// gives up at once.
+Reply AwaitReply(int expected, bool live = false);
 
-// The failure report: "TIMEOUT" in the status line, then the modal INFO pop-up.
+// The failure report: "TIMEOUT" in the status line, then the modal INFO pop-up. Nothing
+// is reported once the program is closing.
 void TimeoutReport();
 
 } // namespace com232

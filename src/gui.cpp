@@ -5,7 +5,9 @@
 #include "com232.h"
 #include "runtime/runtime.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -40,11 +42,12 @@ bool adjValid = true;
 void setVisible(int control, int on) { SetCtrlAttribute(pnl(), control, ATTR_VISIBLE, on); }
 void setDimmed(int control, int on) { SetCtrlAttribute(pnl(), control, ATTR_DIMMED, on); }
 
-// Pumps events for `seconds`, without a pause between pumps.
+// Pumps events for `seconds`, without a pause between pumps; cut short when the
+// program is closing.
 void PumpFor(double seconds) {
     com232::tstart = Timer();
     com232::tdiff = 0.0;
-    while (seconds > com232::tdiff) {
+    while (seconds > com232::tdiff && !QuitPending()) {
         ProcessSystemEvents();
         com232::tdiff = Timer() - com232::tstart;
     }
@@ -56,14 +59,22 @@ void fileMessage(const std::string& text) { MessagePopup("Parameter file", text.
 
 // ---- conversions --------------------------------------------------------------------
 
-unsigned char PowerCodeToPercent(unsigned char code) {
-    if (code > 46) return 0; // beyond "no intensity": the nearest meaning is 0 %
-    return static_cast<unsigned char>(((46 - code) * 100 + 23) / 46);
+unsigned char PowerPercentToCode(unsigned char percent) {
+    // As the sensor's codes have always been sent: truncating, low 8 bits.
+    return static_cast<unsigned char>(46 - (int(percent) * 46) / 100);
 }
 
-unsigned char PowerPercentToCode(unsigned char percent) {
-    if (percent > 100) percent = 100;
-    return static_cast<unsigned char>(46 - (percent * 46 + 50) / 100);
+unsigned char PowerCodeToPercent(unsigned char code) {
+    if (code > 46) return 0; // beyond "no intensity": the nearest meaning is 0 %
+    // Of the percentages that are sent as this very code, the one nearest the exact
+    // value: a block read from the sensor goes back unchanged.
+    const double exact = (46 - code) * 100.0 / 46.0;
+    int best = -1;
+    for (int p = 0; p <= 100; ++p) {
+        if (PowerPercentToCode(static_cast<unsigned char>(p)) != code) continue;
+        if (best < 0 || std::abs(p - exact) < std::abs(best - exact)) best = p;
+    }
+    return static_cast<unsigned char>(best);
 }
 
 void GetPanelValues() {
@@ -200,21 +211,74 @@ void PreRequestDelay() { PumpFor(com232::target == 2 ? 1.5 : 0.1); }
 
 // ---- live data ----------------------------------------------------------------------
 
+namespace {
+
+// The record shown last is taken as good only once the line was found quiet behind it
+// (at the next cycle's flush, or when the acquisition ends); until then what it replaced
+// is kept, so that a record followed by strays can be taken back.
+bool recordPending = false;
+unsigned char heldRecord[AnzData] = {};
+double heldHistory[HistoryLen] = {};
+
+void holdRecord() {
+    std::memcpy(heldRecord, com232::databuf, AnzData);
+    std::memcpy(heldHistory, alldata, sizeof alldata);
+}
+
+// Stray bytes behind the last record: it may have been the front of a longer reply.
+// The displays, the history and the live values go back to the record before it.
+void takeBackRecord() {
+    std::memcpy(com232::databuf, heldRecord, AnzData);
+    com232::CopyDatatoVars();
+    std::memcpy(alldata, heldHistory, sizeof alldata);
+    ShowLiveValues();
+    if (source != 2) ShowGraph();
+}
+
+// True when the last record is confirmed (or there is none); false after strays, which
+// have then been reported.
+bool confirmRecord() {
+    if (!recordPending) return true;
+    recordPending = false;
+    if (GetInQLen(com232::com) > 0) {
+        takeBackRecord();
+        com232::TimeoutReport();
+        return false;
+    }
+    ++confirmedRecords;
+    return true;
+}
+
+} // namespace
+
+int confirmedRecords = 0;
+
 int GetData() {
+    if (QuitPending()) return 0; // the window is closing: no new acquisition
     com232::order = 5;
     com232::poll = 1;
     DispVis();
+    recordPending = false;
     while (com232::poll == 1) {
+        if (!confirmRecord()) {
+            com232::poll = 0;
+            break;
+        }
         FlushInQ(com232::com);
         FlushOutQ(com232::com);
         com232::SendRequest(com232::order);
         const com232::Reply r = com232::AwaitReply(AnzData, true);
-        if (r == com232::Reply::Stopped) return 0;
+        if (r == com232::Reply::Stopped) {
+            recordPending = false; // confirmed by this cycle's flush already
+            return 0;
+        }
         if (r == com232::Reply::Complete) {
+            holdRecord();
             com232::GetRxBufData();
             com232::CopyDatatoVars();
             SetPanelData();
             ShowGraph();
+            recordPending = true;
         } else {
             com232::TimeoutReport();
             com232::poll = 0;
@@ -222,10 +286,17 @@ int GetData() {
         ProcessSystemEvents();
         Sleep(50);
     }
+    // Ended between cycles (Stop, close): the last record is checked as the next flush
+    // would have, unless another request has used the line since.
+    if (recordPending && com232::order == 5) {
+        ProcessSystemEvents();
+        confirmRecord();
+    }
+    recordPending = false;
     return 0;
 }
 
-void SetPanelData() {
+void ShowLiveValues() {
     using namespace com232;
     const unsigned edge = dataAdjedgeL + 256u * dataAdjedgeH;
     const unsigned in0 = dataAdjin0L + 256u * dataAdjin0H;
@@ -241,6 +312,11 @@ void SetPanelData() {
     SetCtrlVal(pnl(), PANEL_DAT1, int(dataDat1));
     SetCtrlVal(pnl(), PANEL_NORM, int(dataNorm));
     SetCtrlVal(pnl(), PANEL_TRSH, int(dataTrshWork));
+}
+
+void SetPanelData() {
+    using namespace com232;
+    ShowLiveValues();
     GetCtrlVal(pnl(), PANEL_HYSTERESIS, &hysteresis);
     analysis::Shift(alldata, HistoryLen, -5, alldata);
     alldata[495] = dataDat0;

@@ -14,8 +14,9 @@ extern double alldata[HistoryLen];
 extern unsigned char jumpbuf[JumpBufLen];
 extern char file_name[260];
 
-// Power: sensor code 46 is 0 %, 0 is 100 %. Both directions round to the nearest, so
-// every code survives a trip through the panel.
+// Power: sensor code 46 is 0 %, 0 is 100 %. A percentage goes out as it always has
+// (truncating); a code is shown as the percentage nearest its exact value among those
+// that go out as that same code, so every code survives a trip through the panel.
 unsigned char PowerCodeToPercent(unsigned char code);
 unsigned char PowerPercentToCode(unsigned char percent);
 
@@ -34,7 +35,11 @@ void GetPara();
 void PreRequestDelay();
 
 int GetData();
+// Live records taken as good: the line was found quiet behind them.
+extern int confirmedRecords;
 void SetPanelData();
+// The numeric displays of the live values (part of SetPanelData).
+void ShowLiveValues();
 void ShowGraph();
 void DispVis();
 

@@ -36,10 +36,8 @@ Block ppNow() {
     return b;
 }
 
-int expectedPercent(int code) {
-    return code > 46 ? 0 : int(std::lround((46 - code) * 100.0 / 46.0));
-}
-int expectedCode(int percent) { return 46 - int(std::lround(percent * 46.0 / 100.0)); }
+// A typed percentage goes out as it always has: truncating.
+int expectedCode(int percent) { return 46 - (percent * 46) / 100; }
 
 class ParameterTest : public PanelTest {
 protected:
@@ -103,14 +101,22 @@ TEST_F(ParameterTest, EveryPowerCodeComesBackUnchangedThroughThePanel) {
     for (int code = 0; code <= 46; ++code) {
         com232::power = static_cast<unsigned char>(code);
         gui::SetPanelValues();
-        EXPECT_EQ(ucharVal(PANEL_POWER), expectedPercent(code)) << "code " << code;
-        EXPECT_EQ(com232::power, expectedPercent(code)) << "code " << code;
+        const int shown = ucharVal(PANEL_POWER);
+        EXPECT_EQ(com232::power, shown) << "code " << code;
+        // Of all percentages that go out as this code, the one shown is nearest the
+        // exact value.
+        const double exact = (46 - code) * 100.0 / 46.0;
+        for (int p = 0; p <= 100; ++p)
+            if (expectedCode(p) == code) {
+                EXPECT_LE(std::abs(shown - exact), std::abs(p - exact) + 1e-9)
+                    << "code " << code << " shows " << shown << " %, " << p << " % is nearer";
+            }
         gui::GetPanelValues();
         EXPECT_EQ(com232::power, code) << "code " << code;
     }
 }
 
-TEST_F(ParameterTest, EveryPercentGoesOutAsTheNearestCode) {
+TEST_F(ParameterTest, EveryPercentGoesOutAsItAlwaysHas) {
     for (int percent = 0; percent <= 100; ++percent) {
         rt::SetCtrlVal(panel, PANEL_POWER, percent);
         gui::GetPanelValues();
@@ -120,8 +126,11 @@ TEST_F(ParameterTest, EveryPercentGoesOutAsTheNearestCode) {
 
 TEST_F(ParameterTest, PowerConversionFixedPoints) {
     EXPECT_EQ(gui::PowerCodeToPercent(31), 33);
-    EXPECT_EQ(gui::PowerCodeToPercent(10), 78);
-    EXPECT_EQ(gui::PowerPercentToCode(78), 10);
+    EXPECT_EQ(gui::PowerCodeToPercent(10), 79);
+    EXPECT_EQ(gui::PowerPercentToCode(78), 11);
+    EXPECT_EQ(gui::PowerPercentToCode(33), 31);
+    EXPECT_EQ(gui::PowerPercentToCode(65), 17); // the panel's stored default
+    EXPECT_EQ(gui::PowerPercentToCode(2), 46);
     EXPECT_EQ(gui::PowerPercentToCode(0), 46);
     EXPECT_EQ(gui::PowerPercentToCode(50), 23);
     EXPECT_EQ(gui::PowerPercentToCode(100), 0);

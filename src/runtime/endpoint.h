@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace runtime {
 
@@ -19,6 +20,8 @@ public:
     virtual double nextEventTime() const = 0;
     // False once the peer has gone (an adapter pulled out).
     virtual bool connected(double now) const = 0;
+    // True when a write at `now` fails at the driver (an adapter that breaks mid-write).
+    virtual bool writeFails(double /*now*/) const { return false; }
 };
 
 // Binds COM `port` to an in-process peer (replaces any device binding).
@@ -27,8 +30,9 @@ void BindSerialEndpoint(int port, std::shared_ptr<SerialEndpoint> endpoint);
 void BindSerialDevice(int port, const char* path);
 // Removes every binding and closes every port.
 void ResetSerialBindings();
-// The device or peer behind a port number, as the port selector shows it ("" if none).
-const char* SerialPortDescription(int port);
+// The device or peer behind a port number, as the port selector shows it after the
+// number: the device and what the system knows of it ("" if none).
+std::string SerialPortLabel(int port);
 // Gives numbers to serial devices that appeared since start (an adapter plugged in).
 void RescanSerialPorts();
 // Highest port number the selector offers.

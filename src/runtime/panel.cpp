@@ -13,6 +13,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QStyle>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QLineEdit>
@@ -176,6 +178,51 @@ private:
     QWidget* owner_;
 };
 
+// F8 to F12 stand for their command buttons: a key runs the button's commit in the event
+// pass that receives it (a button's own shortcut would animate a click and deliver it
+// about 100 ms later). A key held down is one press.
+class KeyRouter : public QObject {
+public:
+    using QObject::QObject;
+    std::map<int, std::pair<int, int>> keys; // key -> (panel, control)
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        if (ev->type() != QEvent::KeyPress && ev->type() != QEvent::ShortcutOverride) return false;
+        auto* ke = static_cast<QKeyEvent*>(ev);
+        if (ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            return false;
+        auto it = keys.find(ke->key());
+        if (it == keys.end()) return false;
+        auto* w = qobject_cast<QWidget*>(obj);
+        Panel* p = findPanel(it->second.first);
+        Control* c = findCtrl(it->second.first, it->second.second);
+        if (!w || !p || !c || w->window() != p->top) return false;
+        if (ev->type() == QEvent::ShortcutOverride) {
+            ev->accept(); // the key is ours, not a shortcut's
+            return true;
+        }
+        if (!ke->isAutoRepeat() && c->w->isEnabled() && c->w->isVisible())
+            dispatch(it->second.first, it->second.second, EVENT_COMMIT);
+        return true;
+    }
+};
+
+KeyRouter* keyRouter = nullptr;
+
+void routeShortcut(int handle, Control& c) {
+    auto* b = qobject_cast<QAbstractButton*>(c.w);
+    if (!b || b->shortcut().isEmpty()) return;
+    // The shortcut stays on the button (it names its key); the router takes the key
+    // before the shortcut would fire.
+    const QKeyCombination k = b->shortcut()[0];
+    if (!keyRouter) {
+        keyRouter = new KeyRouter(qApp);
+        qApp->installEventFilter(keyRouter);
+    }
+    keyRouter->keys[k.key()] = {handle, c.id};
+}
+
 class Loader : public QUiLoader {
 public:
     QWidget* createWidget(const QString& className, QWidget* parent,
@@ -219,7 +266,7 @@ void fillPortSelector(QComboBox* box) {
     box->clear();
     const int n = SerialPortCount();
     for (int i = 1; i <= n; ++i) {
-        const std::string d = SerialPortDescription(i);
+        const std::string d = SerialPortLabel(i);
         box->addItem(d.empty() ? QString("COM%1").arg(i)
                                : QString("COM%1  %2").arg(i).arg(QString::fromStdString(d)),
                      i);
@@ -256,6 +303,7 @@ void wireEvents(int handle, Control& c) {
     case Kind::Command:
         QObject::connect(qobject_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w,
                          [handle, id](bool) { dispatch(handle, id, EVENT_COMMIT); });
+        routeShortcut(handle, c);
         break;
     case Kind::String:
         if (auto* e = qobject_cast<QLineEdit*>(w); !e->isReadOnly())
@@ -267,6 +315,8 @@ void wireEvents(int handle, Control& c) {
     auto* router = new EventRouter(handle, id, w, w);
     w->installEventFilter(router);
     for (QWidget* child : w->findChildren<QWidget*>()) child->installEventFilter(router);
+    // A right click on the control's label text asks for the same help.
+    if (c.label) c.label->installEventFilter(router);
     if (auto* v = qobject_cast<QAbstractScrollArea*>(w)) v->viewport()->installEventFilter(router);
 }
 
@@ -407,6 +457,9 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
         if (it != p.ctrls.end()) it->second.label = l;
     }
     for (auto& [id, c] : p.ctrls) wireEvents(p.handle, c);
+    // The panel's colours are chosen for a light background: under a dark desktop theme
+    // its text would turn white on the light rows. It keeps a light palette of its own.
+    top->setPalette(top->style()->standardPalette());
     top->installEventFilter(new EventRouter(p.handle, 0, top.get(), top.get()));
     top->setFixedSize(top->size());
     ++nextHandle;
@@ -427,6 +480,8 @@ int DisplayPanel(int panel) {
 int DiscardPanel(int panel) {
     Panel* p = findPanel(panel);
     if (!p) return UIE_BAD_PANEL;
+    if (keyRouter)
+        std::erase_if(keyRouter->keys, [panel](const auto& k) { return k.second.first == panel; });
     QWidget* top = p->top;
     panels.erase(panel);
     delete top;
@@ -434,21 +489,28 @@ int DiscardPanel(int panel) {
 }
 
 int RunUserInterface() {
-    quitFlag = false;
     auto* dispatcher = QAbstractEventDispatcher::instance();
     while (!quitFlag && dispatcher) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+    quitFlag = false;
     return quitCode;
 }
+
+bool QuitPending() { return quitFlag; }
 
 int QuitUserInterface(int returnCode) {
     quitFlag = true;
     quitCode = returnCode;
     if (auto* d = QAbstractEventDispatcher::instance()) d->wakeUp();
     return 0;
+}
+
+const char* CtrlKindName(int panel, int control) {
+    Control* c = findCtrl(panel, control);
+    return c ? kindName(c->kind) : nullptr;
 }
 
 // ---- values -------------------------------------------------------------------------

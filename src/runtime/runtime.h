@@ -105,6 +105,10 @@ int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 int RunUserInterface();
 int QuitUserInterface(int returnCode);
+// True once QuitUserInterface has been called, until the event loop has ended: the
+// program is closing and starts no more work. A quit asked for before the event loop
+// runs ends it at once.
+bool QuitPending();
 
 int GetCtrlVal(int panel, int control, unsigned char* value);
 int GetCtrlVal(int panel, int control, int* value);
@@ -120,6 +124,11 @@ int SetCtrlVal(int panel, int control, const char* value);
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
 int GetCtrlAttribute(int panel, int control, int attribute, int* value);
+
+// The kind of a loaded control ("numeric", "ring", "toggle", "command", "string",
+// "decoration", "picture", "strip", "graph", "textmsg"), or null when the panel has no
+// such control.
+const char* CtrlKindName(int panel, int control);
 
 int NewCtrl(int panel, int style, const char* label, int top, int left);
 int ReplaceListItem(int panel, int control, int index, const char* label, int value);
@@ -181,5 +190,20 @@ int ComWrt(int port, const char* buffer, int count);
 int ComRd(int port, char* buffer, int count);
 int GetInQLen(int port);
 int CloseCom(int port);
+
+// ---- port watch ---------------------------------------------------------------
+// Beyond the RS-232 library: a port whose device goes away while open (an adapter pulled
+// out) is closed and reported once with PORT_LOST; while lost, its device path is watched
+// and PORT_BACK is reported (about once a second) whenever it is there to be opened again,
+// until an opening succeeds. Delivered from the event loop.
+constexpr int PORT_LOST = 1;
+constexpr int PORT_BACK = 2;
+using PortEventCallbackPtr = void (*)(int port, int event);
+void InstallPortEventCallback(PortEventCallbackPtr callback);
+// Why the last opening of a port failed, in the operating system's words and with what
+// to do about it ("" after a good opening).
+const char* PortOpenFailure(int port);
+// The device a port number stands for, as the operator knows it ("" if none).
+const char* PortDeviceName(int port);
 
 } // namespace runtime
