@@ -1,0 +1,110 @@
+#include "record.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace record {
+
+namespace {
+
+std::FILE* file = nullptr;
+std::string path;
+double started = 0.0;
+int rows = 0;
+char lastError[512] = {};
+
+void fail(const char* what) {
+    std::snprintf(lastError, sizeof lastError, "%s %s: %s", what, path.c_str(),
+                  std::strerror(errno ? errno : EIO));
+}
+
+} // namespace
+
+const char* Header() {
+    return "time,t_s,dat0,dat1,norm,edge,in0,in1,trsh,hysteresis,edge_pct,win_pct";
+}
+
+int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
+              const unsigned char* rec, unsigned char hysteresis) {
+    const unsigned edge = rec[3] + 256u * rec[4];
+    const unsigned in0 = rec[5] + 256u * rec[6];
+    const unsigned in1 = rec[7] + 256u * rec[8];
+    char pct[32] = "";
+    // The same whole percentages the displays show; none without an IN0 period.
+    if (in0 != 0) std::snprintf(pct, sizeof pct, "%u,%u", (100u * edge) / in0, (100u * in1) / in0);
+    else std::snprintf(pct, sizeof pct, ",");
+    const int n = std::snprintf(out, size, "%s,%.3f,%u,%u,%u,%u,%u,%u,%u,%u,%s", isoTime,
+                                seconds, rec[0], rec[1], rec[2], edge, in0, in1, rec[9],
+                                hysteresis, pct);
+    return (n < 0 || std::size_t(n) >= size) ? -1 : n;
+}
+
+void IsoTimeNow(char* out, std::size_t size) {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(now);
+    const long ms = long(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm utc{};
+    if (const std::tm* t = std::gmtime(&secs)) utc = *t;
+    char base[32];
+    std::strftime(base, sizeof base, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(out, size, "%s.%03ldZ", base, ms < 0 ? 0 : ms);
+}
+
+bool Start(const char* p, double now) {
+    Stop();
+    path = p ? p : "";
+    errno = 0;
+    file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
+    if (!file) {
+        fail("Cannot open");
+        return false;
+    }
+    started = now;
+    rows = 0;
+    lastError[0] = '\0';
+    std::fseek(file, 0, SEEK_END);
+    if (std::ftell(file) == 0) {
+        if (std::fprintf(file, "%s\n", Header()) < 0 || std::fflush(file) != 0) {
+            fail("Cannot write");
+            Stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Stop() {
+    if (file) std::fclose(file);
+    file = nullptr;
+}
+
+bool Active() { return file != nullptr; }
+const char* Path() { return path.c_str(); }
+int Rows() { return rows; }
+const char* LastError() { return lastError; }
+
+bool Append(const unsigned char* rec, unsigned char hysteresis, double now) {
+    if (!file) return false;
+    char when[40];
+    IsoTimeNow(when, sizeof when);
+    char row[256];
+    const int n = FormatRow(row, sizeof row, when, now - started, rec, hysteresis);
+    errno = 0;
+    // Each row reaches the file as it arrives: a crash loses at most the record in flight.
+    if (n < 0 || std::fprintf(file, "%s\n", row) < 0 || std::fflush(file) != 0 ||
+        std::ferror(file)) {
+        fail("Cannot write to");
+        std::fclose(file);
+        file = nullptr;
+        return false;
+    }
+    ++rows;
+    return true;
+}
+
+} // namespace record

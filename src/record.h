@@ -1,0 +1,39 @@
+// Recording of the live data: one CSV row per live record taken as good, each row on
+// disk (flushed) as it arrives. Plain C++ with the C library's files.
+#pragma once
+
+#include <cstddef>
+
+namespace record {
+
+// The first line of a new recording (no line end).
+const char* Header();
+
+// One row (no line end) for a 10-byte live record in the sensor's order: the wall-clock
+// time given, seconds since the recording started, the values as received, the panel's
+// hysteresis and the two percentages (empty when the IN0 period is 0). Returns the length
+// written, or -1 when `out` is too small.
+int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
+              const unsigned char* rec, unsigned char hysteresis);
+
+// The present UTC time as ISO 8601 with milliseconds: 2026-12-07T13:45:01.123Z.
+void IsoTimeNow(char* out, std::size_t size);
+
+// Starts recording into `path` (appended to; the header is written only into a new or
+// empty file). `now` is the monotonic clock in seconds (the run-time's Timer()). Returns
+// false, with LastError() saying why, when the file cannot be opened.
+bool Start(const char* path, double now);
+// Ends the recording and closes the file.
+void Stop();
+bool Active();
+const char* Path();
+// Rows written since Start.
+int Rows();
+// Why the last Start or Append failed.
+const char* LastError();
+
+// Appends the row for one record. A write error (disk full, file gone) stops the
+// recording and returns false; LastError() says why.
+bool Append(const unsigned char* rec, unsigned char hysteresis, double now);
+
+} // namespace record
