@@ -203,10 +203,10 @@ widget('Graph', 'graphAdj', GX, GY, GW, GH,
            prop('visible', 'bool', False)])
 widget('Graph', 'graphJmpBuf', GX, GY, GW, GH,
        ctrl_props(22, 'CBF_GraphData1', '') + [
-           prop('xMin', 'double', 1), prop('xMax', 'double', 16), prop('xOffset', 'double', 1),
+           prop('xMin', 'double', 0), prop('xMax', 'double', 15), prop('xOffset', 'double', 0),
            prop('yMin', 'double', 0), prop('yMax', 'double', 255), prop('look', 'string', 'points'),
            prop('plotNames', 'string', 'jump buffer minima,working threshold'),
-           prop('xTitle', 'string', 'sample (1 = oldest, 16 = newest)'),
+           prop('xTitle', 'string', 'sample (0 = oldest, 15 = newest)'),
            prop('yTitle', 'string', 'NORM'), prop('visible', 'bool', False)])
 
 # ---- status and command buttons --------------------------------------------------------

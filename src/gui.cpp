@@ -328,7 +328,10 @@ void SetPanelData() {
 
 void ShowGraph() {
     if (source != 2) {
+        // The chart shows exactly the history: the last 100 records, nothing from an
+        // earlier drawing of it.
         SetCtrlAttribute(pnl(), PANEL_GRAPH_RAW, ATTR_POINTS_PER_SCREEN, 101);
+        ClearStripChart(pnl(), PANEL_GRAPH_RAW);
         PlotStripChart(pnl(), PANEL_GRAPH_RAW, alldata, HistoryLen, 0, 0, VAL_DOUBLE);
         return;
     }
@@ -443,7 +446,10 @@ void ReadParaFromFile() {
         switch (rc) {
         case FILE_CANNOT_OPEN: why = "it does not exist or cannot be opened"; break;
         case FILE_TOO_FEW_VALUES: why = "it holds fewer than 15 values"; break;
-        case FILE_TOO_MANY_VALUES: why = "it holds more than 15 values"; break;
+        case FILE_TOO_MANY_VALUES:
+            why = "it holds more than 15 values (the 16th is on line " + std::to_string(line) + ")";
+            break;
+        case FILE_TOO_LARGE: why = "it is far too large to be a parameter file"; break;
         case FILE_BAD_VALUE:
             why = "line " + std::to_string(line) +
                   " holds a value that is not a whole number from 0 to 255";

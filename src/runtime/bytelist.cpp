@@ -13,6 +13,15 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
+// Bytes that separate values besides ASCII white space: a UTF-8 no-break space or
+// byte-order mark, which editors put into text files.
+std::size_t otherSpace(const char* d, std::size_t i, std::size_t size) {
+    const auto u = [&](std::size_t k) { return static_cast<unsigned char>(d[k]); };
+    if (i + 1 < size && u(i) == 0xC2 && u(i + 1) == 0xA0) return 2;
+    if (i + 2 < size && u(i) == 0xEF && u(i + 1) == 0xBB && u(i + 2) == 0xBF) return 3;
+    return 0;
+}
+
 } // namespace
 
 int ParseByteList(const char* data, std::size_t size, unsigned char* out, int count,
@@ -34,15 +43,18 @@ int ParseByteList(const char* data, std::size_t size, unsigned char* out, int co
             ++i;
             continue;
         }
-        // A value runs up to the next separator or zero byte.
+        if (const std::size_t n = otherSpace(data, i, size)) {
+            i += n;
+            continue;
+        }
+        // A value runs up to the next separator or zero byte. Leading zeros are fine
+        // ("0007" is 7), as a person editing the file may write them.
         std::size_t j = i;
-        while (j < size && data[j] != '\0' && !isSpace(data[j])) ++j;
-        const std::size_t len = j - i;
-        int v = -1;
-        if (len >= 1 && len <= 3) {
-            v = 0;
-            for (std::size_t k = i; k < j && v >= 0; ++k)
-                v = data[k] >= '0' && data[k] <= '9' ? v * 10 + (data[k] - '0') : -1;
+        while (j < size && data[j] != '\0' && !isSpace(data[j]) && !otherSpace(data, j, size)) ++j;
+        int v = j > i ? 0 : -1;
+        for (std::size_t k = i; k < j && v >= 0; ++k) {
+            if (data[k] < '0' || data[k] > '9') v = -1;
+            else if ((v = v * 10 + (data[k] - '0')) > 255) v = 256; // stays too big
         }
         if (v < 0 || v > 255) {
             if (errorLine) *errorLine = line;

@@ -13,6 +13,21 @@ namespace {
 
 QColor colorOf(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
+// Grid lines at whole, round values (1, 2, 5 times a power of ten), at most `most` of
+// them, so that each label names its line's true value.
+void setAxisRange(QValueAxis* axis, double lo, double hi, int most) {
+    axis->setRange(lo, hi);
+    const double span = hi - lo;
+    if (span <= 0) return;
+    double step = 1;
+    for (double base = 1; step * (most - 1) < span; base *= 10)
+        for (double m : {1.0, 2.0, 5.0})
+            if ((step = m * base) * (most - 1) >= span) break;
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+}
+
 QChart* makeChart(QChartView* view, QValueAxis*& ax, QValueAxis*& ay) {
     auto* chart = new QChart();
     chart->setAnimationOptions(QChart::NoAnimation);
@@ -74,11 +89,16 @@ void StripChart::setTraces(int n) {
 
 void StripChart::setYMin(double v) {
     yMin_ = v;
-    ay_->setRange(yMin_, yMax_);
+    setAxisRange(ay_, yMin_, yMax_, 7);
 }
 void StripChart::setYMax(double v) {
     yMax_ = v;
-    ay_->setRange(yMin_, yMax_);
+    setAxisRange(ay_, yMin_, yMax_, 7);
+}
+
+void StripChart::clear() {
+    for (auto& d : data_) d.clear();
+    if (!redrawTimer_->isActive()) redrawTimer_->start();
 }
 void StripChart::setTraceNames(const QString& s) {
     names_ = s;
@@ -107,10 +127,8 @@ void StripChart::rebuild() {
                                                      : QString("trace %1").arg(i + 1));
         series_[i]->setVisible(visible_[i]);
     }
-    ax_->setRange(0, pps_ - 1);
-    ay_->setRange(yMin_, yMax_);
-    ax_->setTickCount(std::min(11, std::max(2, pps_ / 10 + 1)));
-    ay_->setTickCount(6);
+    setAxisRange(ax_, 0, pps_ - 1, 11);
+    setAxisRange(ay_, yMin_, yMax_, 7);
 }
 
 void StripChart::setPointsPerScreen(int n) {
@@ -118,7 +136,7 @@ void StripChart::setPointsPerScreen(int n) {
     pps_ = n;
     for (auto& d : data_)
         while (int(d.size()) > pps_) d.pop_front();
-    ax_->setRange(0, pps_ - 1);
+    setAxisRange(ax_, 0, pps_ - 1, 11);
     redraw();
 }
 
@@ -139,7 +157,7 @@ void StripChart::redraw() {
         if (!visible_[t]) continue; // hidden traces are brought up to date when shown
         pts.clear();
         pts.reserve(int(data_[t].size()));
-        int x = 0;
+        int x = pps_ - int(data_[t].size()); // the newest point at the right edge
         for (double v : data_[t]) pts.append(QPointF(x++, v));
         series_[t]->replace(pts);
     }
@@ -166,25 +184,25 @@ std::vector<double> StripChart::traceData(int trace) const {
 Graph::Graph(QWidget* parent) : QChartView(parent) {
     chart_ = makeChart(this, ax_, ay_);
     chart_->legend()->setAlignment(Qt::AlignTop);
-    ax_->setRange(xMin_, xMax_);
-    ay_->setRange(yMin_, yMax_);
+    setAxisRange(ax_, xMin_, xMax_, 17);
+    setAxisRange(ay_, yMin_, yMax_, 7);
 }
 
 void Graph::setXMin(double v) {
     xMin_ = v;
-    ax_->setRange(xMin_, xMax_);
+    setAxisRange(ax_, xMin_, xMax_, 17);
 }
 void Graph::setXMax(double v) {
     xMax_ = v;
-    ax_->setRange(xMin_, xMax_);
+    setAxisRange(ax_, xMin_, xMax_, 17);
 }
 void Graph::setYMin(double v) {
     yMin_ = v;
-    ay_->setRange(yMin_, yMax_);
+    setAxisRange(ay_, yMin_, yMax_, 7);
 }
 void Graph::setYMax(double v) {
     yMax_ = v;
-    ay_->setRange(yMin_, yMax_);
+    setAxisRange(ay_, yMin_, yMax_, 7);
 }
 QString Graph::xTitle() const { return ax_->titleText(); }
 void Graph::setXTitle(const QString& s) { ax_->setTitleText(s); }

@@ -43,6 +43,8 @@ public:
     int pointsPerScreen() const { return pps_; }
     // Values of all traces interleaved: v[0] trace 1, v[1] trace 2, ...
     void append(const std::vector<double>& values);
+    // Forgets every point of every trace.
+    void clear();
     void setTraceVisible(int trace, bool on);
     bool traceVisible(int trace) const;
     std::vector<double> traceData(int trace) const;

@@ -43,13 +43,6 @@ std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
 QTimer* wakeTimer = nullptr;
 double lastPump = -1.0;
 
-bool platformNamed(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
-            return true;
-    return false;
-}
-
 } // namespace
 
 int InitRuntime(int* argc, char** argv) {
@@ -58,15 +51,12 @@ int InitRuntime(int* argc, char** argv) {
         if (!realClock.isValid()) realClock.start();
         return theApp ? 0 : -1;
     }
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Without a display Qt would abort; end with a clear message and -1 instead.
-    if (!platformNamed(*argc, argv) && !std::getenv("QT_QPA_PLATFORM") &&
-        !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr, "varno: no display found (set DISPLAY, or run with "
-                             "-platform offscreen)\n");
+    std::string why;
+    if (!detail::DisplayReachable(*argc, argv, why)) {
+        std::fprintf(stderr, "varno: %s\n", why.c_str());
         return -1;
     }
-#endif
     theApp = new QApplication(*argc, argv);
     realClock.start();
     return 0;
@@ -162,24 +152,53 @@ int MessagePopup(const char* title, const char* text) {
     return 0;
 }
 
+namespace {
+
+// With the extension restricted to one "*.ext" filter: a name without an extension gets
+// it; a name with another one is refused (returns an empty string).
+QString restrictExtension(const QString& chosen, const QString& filter) {
+    if (!filter.startsWith("*.") || filter.contains(';') || filter.contains(' ')) return chosen;
+    const QString ext = filter.mid(2);
+    const QString suffix = QFileInfo(chosen).suffix();
+    if (suffix.isEmpty()) return chosen.endsWith('.') ? chosen + ext : chosen + "." + ext;
+    return suffix.compare(ext, Qt::CaseInsensitive) == 0 ? chosen : QString();
+}
+
+// The folder the dialog starts in: the one asked for, unless it cannot be written (an
+// installed program's folder), where every save would fail: then the home folder.
+QString startFolder(const char* dir) {
+    const QString d = QString::fromLocal8Bit(dir ? dir : "");
+    const QFileInfo info(d.isEmpty() ? QDir::currentPath() : d);
+    return info.isDir() && info.isWritable() ? d : QDir::homePath();
+}
+
+} // namespace
+
 int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char* filterList,
                      const char* title, int /*buttonLabel*/, int restrictDir, int restrictExt,
                      int allowCancel, int allowMakeDir, char* path, std::size_t pathSize) {
     if (!path || pathSize == 0) return UIE_BAD_VALUE;
     const std::string filter = filterList ? filterList : "";
+    const QString refusedText =
+        QString("Only files ending in %1 can be chosen here.").arg(QString::fromStdString(filter).mid(1));
     QString chosen;
     int result = VAL_NO_FILE_SELECTED;
+    const QString folder = startFolder(defaultDir);
     if (popupHandler) {
-        test::Popup p{test::Popup::FileSelect, title ? title : "", filter,
-                      defaultDir ? defaultDir : "", defaultFile ? defaultFile : "", Timer()};
+        test::Popup p{test::Popup::FileSelect, title ? title : "", filter, folder.toStdString(),
+                      defaultFile ? defaultFile : "", Timer()};
         const test::PopupAnswer a = popupHandler(p);
         if (a.result <= 0) return a.result;
         chosen = QString::fromStdString(a.path);
-        result = a.result;
+        if (restrictExt) chosen = restrictExtension(chosen, QString::fromStdString(filter));
+        if (chosen.isEmpty()) {
+            MessagePopup(title, refusedText.toLocal8Bit().constData());
+            return VAL_NO_FILE_SELECTED;
+        }
+        result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : a.result;
     } else {
         if (!theApp) return UIE_BAD_PANEL;
-        QFileDialog dlg(nullptr, QString::fromLocal8Bit(title ? title : ""),
-                        QString::fromLocal8Bit(defaultDir ? defaultDir : ""));
+        QFileDialog dlg(nullptr, QString::fromLocal8Bit(title ? title : ""), folder);
         dlg.setFileMode(QFileDialog::AnyFile);
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setLabelText(QFileDialog::Accept, "OK");
@@ -191,9 +210,14 @@ int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char
         if (defaultFile && *defaultFile) dlg.selectFile(QString::fromLocal8Bit(defaultFile));
         (void)restrictDir;
         (void)allowCancel;
-        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-            return VAL_NO_FILE_SELECTED;
-        chosen = dlg.selectedFiles().first();
+        for (;;) {
+            if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+                return VAL_NO_FILE_SELECTED;
+            chosen = dlg.selectedFiles().first();
+            if (restrictExt) chosen = restrictExtension(chosen, QString::fromStdString(filter));
+            if (!chosen.isEmpty()) break;
+            MessagePopup(title, refusedText.toLocal8Bit().constData());
+        }
         result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
     }
     const QByteArray bytes = QFile::encodeName(QDir::toNativeSeparators(chosen));
@@ -253,12 +277,19 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
     if (!file || !*file || !array || numElements < 1 || numGroups != 1 || fileLayout != 0 ||
         fileType != 1 || dataType != VAL_UNSIGNED_CHAR)
         return FILE_BAD_ARGUMENT;
-    QFile f(QFile::decodeName(file));
+    const QString name = QFile::decodeName(file);
+    // Only a regular file: opening a FIFO or a device for reading could wait for ever.
+    if (!QFileInfo(name).isFile()) return FILE_CANNOT_OPEN;
+    QFile f(name);
     if (!f.open(QIODevice::ReadOnly)) return FILE_CANNOT_OPEN;
-    // A parameter file is tiny; anything far larger is not one of ours.
+    // A parameter file is tiny; white space after it is fine however much there is, but
+    // anything else that far in is not one of ours.
     constexpr qint64 maxBytes = 1 << 20;
-    const QByteArray data = f.read(maxBytes + 1);
-    if (data.size() > maxBytes) return FILE_TOO_MANY_VALUES;
+    const QByteArray data = f.read(maxBytes);
+    for (QByteArray rest = f.read(1 << 16); !rest.isEmpty(); rest = f.read(1 << 16))
+        for (char c : rest)
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\f' && c != '\v')
+                return FILE_TOO_LARGE;
     return ParseByteList(data.constData(), std::size_t(data.size()),
                          static_cast<unsigned char*>(array), numElements, &fileErrorLine);
 }

@@ -39,6 +39,9 @@ bool DevicePresent(const std::string& path);
 // The reason a device would not open, with what to do about it (serial_advice.cpp).
 std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText);
 
+// Whether Qt will find a display to start on (display.cpp); `why` says what is wrong.
+bool DisplayReachable(int argc, char** argv, std::string& why);
+
 // Folder of the running program.
 std::string ProgramDir();
 // A file name without a folder is looked up in the program's folder.

@@ -796,6 +796,15 @@ int PlotStripChart(int panel, int control, const void* array, int count, int sta
     return 0;
 }
 
+int ClearStripChart(int panel, int control) {
+    Control* c = findCtrl(panel, control);
+    if (!c) return UIE_BAD_CONTROL;
+    auto* s = qobject_cast<detail::StripChart*>(c->w);
+    if (!s) return UIE_TYPE_MISMATCH;
+    s->clear();
+    return 0;
+}
+
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value) {
     Control* c = findCtrl(panel, control);
     if (!c) return UIE_BAD_CONTROL;

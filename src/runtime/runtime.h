@@ -66,6 +66,7 @@ constexpr int FILE_TOO_MANY_VALUES = -3;
 constexpr int FILE_BAD_VALUE = -4;
 constexpr int FILE_WRITE_FAILED = -5;
 constexpr int FILE_BAD_ARGUMENT = -6;
+constexpr int FILE_TOO_LARGE = -7;
 
 // RS-232 results.
 constexpr int RS_UNKNOWN_SYS_ERROR = -1;
@@ -139,6 +140,7 @@ int PlotY(int panel, int control, const void* array, int count, int dataType, in
           int pointStyle, int lineStyle, int pointFrequency, int color);
 int PlotStripChart(int panel, int control, const void* array, int count, int start, int skip,
                    int dataType);
+int ClearStripChart(int panel, int control);
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 
 // ---- pop-ups ------------------------------------------------------------------

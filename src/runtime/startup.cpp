@@ -1,65 +1,113 @@
+// The program's own start-up options, read with QCommandLineParser; Qt's own options
+// (-platform offscreen, --platform offscreen, -style ...) pass through to the engine.
 #include "startup.h"
 
 #include "runtime.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QPixmap>
+#include <QRegularExpression>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace runtime {
 
+namespace {
+
+// Qt's own options with a value, and without; accepted here so that they pass through.
+const char* const qtValueOptions[] = {"platform", "platformpluginpath", "platformtheme",
+                                      "plugin", "qmljsdebugger", "style", "stylesheet",
+                                      "geometry", "qwindowgeometry", "title", "qwindowtitle",
+                                      "qwindowicon", "display", "session", "name", "icon",
+                                      "visual", "ncols", "cmap", "im", "qwindowsurfacetype"};
+const char* const qtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+struct Parser {
+    QCommandLineParser p;
+    QCommandLineOption port{"port", "Use device PATH as COM port number N (repeatable; a "
+                                    "pseudo-terminal path works).",
+                            "N=PATH"};
+    QCommandLineOption simulate{"simulate", "Put the built-in simulated sensor on COM1 (unless "
+                                            "--port 1=... is given)."};
+    QCommandLineOption screenshot{"screenshot",
+                                  "Save a picture of the panel once it is shown, then quit.",
+                                  "FILE"};
+    QCommandLineOption help{QStringList{"h", "help"}, "Show this text and exit."};
+    QCommandLineOption version{"version", "Show the version and exit."};
+
+    Parser() {
+        p.setApplicationDescription(
+            "Operator program for the VARNO optical edge-counting sensor on an RS-232 line.");
+        p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        p.addOptions({port, simulate, screenshot, help, version});
+        for (const char* name : qtValueOptions) {
+            QCommandLineOption o(name, "Qt option", "value");
+            o.setFlags(QCommandLineOption::HiddenFromHelp);
+            p.addOption(o);
+        }
+        for (const char* name : qtFlagOptions) {
+            QCommandLineOption o(name, "Qt option");
+            o.setFlags(QCommandLineOption::HiddenFromHelp);
+            p.addOption(o);
+        }
+    }
+};
+
+} // namespace
+
 const char* UsageText() {
-    return "Usage: varno [options] [Qt options]\n"
-           "Operator program for the VARNO optical edge-counting sensor on an RS-232 line.\n"
-           "\n"
-           "Options:\n"
-           "  --port N=PATH      use device PATH as COM port number N (repeatable;\n"
-           "                     a pseudo-terminal path works)\n"
-           "  --simulate         put the built-in simulated sensor on COM1 (unless\n"
-           "                     --port 1=... is given)\n"
-           "  --screenshot FILE  save a picture of the panel once it is shown, then quit\n"
-           "  --help             show this text and exit\n"
-           "  --version          show the version and exit\n"
-           "\n"
-           "Qt's own options pass through, for example: -platform offscreen\n";
+    static std::string text;
+    if (text.empty()) {
+        Parser parser;
+        QString h = parser.p.helpText();
+        h.replace(QRegularExpression("^Usage: \\S+"), "Usage: varno");
+        h.replace(QRegularExpression("<([A-Z=]+)>"), "\\1");
+        h += "\nQt's own options pass through, for example: -platform offscreen\n"
+             "\nExit status: 0 after the window is closed, 2 for a wrong option, 255 when the\n"
+             "panel file is missing or damaged or no display can be reached.\n";
+        text = h.toStdString();
+    }
+    return text.c_str();
 }
 
 StartupOptions ParseStartupOptions(int argc, char** argv) {
     StartupOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a.rfind("--", 0) != 0) continue;
-        auto value = [&](const char* name) -> std::string {
-            const std::string prefix = std::string(name) + "=";
-            if (a.rfind(prefix, 0) == 0) return a.substr(prefix.size());
-            if (i + 1 < argc) return argv[++i];
-            o.error = std::string(name) + " needs a value";
-            return {};
-        };
-        if (a == "--help") o.help = true;
-        else if (a == "--version") o.version = true;
-        else if (a == "--simulate") o.simulate = true;
-        else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) o.screenshot = value("--screenshot");
-        else if (a == "--port" || a.rfind("--port=", 0) == 0) {
-            const std::string v = value("--port");
-            const auto eq = v.find('=');
-            char* end = nullptr;
-            const long n = eq == std::string::npos ? 0 : std::strtol(v.c_str(), &end, 10);
-            if (eq == std::string::npos || end != v.c_str() + eq || n < 1 || n > 255 ||
-                eq + 1 >= v.size()) {
-                o.error = "--port wants N=PATH with N from 1 to 255, not \"" + v + "\"";
-            } else {
-                o.ports.emplace_back(int(n), v.substr(eq + 1));
-            }
-        } else {
-            o.error = "unknown option " + a;
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    if (args.isEmpty()) args << "varno";
+    Parser parser;
+    if (!parser.p.parse(args)) {
+        const QStringList unknown = parser.p.unknownOptionNames();
+        if (!unknown.isEmpty())
+            o.error = "unknown option " + std::string(unknown.first().size() == 1 ? "-" : "--") +
+                      unknown.first().toStdString();
+        else
+            o.error = parser.p.errorText().toStdString();
+        return o;
+    }
+    if (!parser.p.positionalArguments().isEmpty()) {
+        o.error = "unexpected argument \"" + parser.p.positionalArguments().first().toStdString() +
+                  "\" (the program opens no file)";
+        return o;
+    }
+    o.help = parser.p.isSet(parser.help);
+    o.version = parser.p.isSet(parser.version);
+    o.simulate = parser.p.isSet(parser.simulate);
+    o.screenshot = parser.p.value(parser.screenshot).toStdString();
+    for (const QString& v : parser.p.values(parser.port)) {
+        const int eq = int(v.indexOf('='));
+        bool ok = false;
+        const int n = eq > 0 ? v.left(eq).toInt(&ok) : 0;
+        if (!ok || n < 1 || n > 255 || eq + 1 >= v.size()) {
+            o.error = "--port wants N=PATH with N from 1 to 255, not \"" + v.toStdString() + "\"";
+            return o;
         }
-        if (!o.error.empty()) break;
+        o.ports.emplace_back(n, v.mid(eq + 1).toStdString());
     }
     return o;
 }
@@ -67,15 +115,18 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
 void ScheduleScreenshot(const std::string& path, int delayMs) {
     auto* t = new QTimer(QCoreApplication::instance());
     t->setSingleShot(true);
-    QObject::connect(t, &QTimer::timeout, [path] {
+    QObject::connect(t, &QTimer::timeout, [path, t] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (!w->isVisible() || !w->property("resourceId").isValid()) continue;
             const QPixmap pm = w->grab();
             if (!pm.save(QString::fromStdString(path)))
                 std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
-            break;
+            QuitUserInterface(0);
+            return;
         }
-        QuitUserInterface(0);
+        // The panel is not shown yet (the start-up's line check may still wait): look
+        // again shortly.
+        t->start(100);
     });
     t->start(delayMs);
 }
