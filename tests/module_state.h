@@ -33,4 +33,5 @@ inline void clearModuleState() {
     std::memset(gui::alldata, 0, sizeof gui::alldata);
     std::memset(gui::jumpbuf, 0, sizeof gui::jumpbuf);
     std::memset(gui::file_name, 0, sizeof gui::file_name);
+    gui::confirmedRecords = 0;
 }

@@ -3,6 +3,7 @@
 
 #include "analysis.h"
 #include "runtime/startup.h"
+#include "child.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -296,23 +297,6 @@ TEST(WinMain, RunsUntilTheWindowIsClosedThenClosesThePortAndReturnsZero) {
 // ---- the program binary ---------------------------------------------------------------------
 
 namespace {
-int runProgram(const QString& program, const QStringList& args, QByteArray* out = nullptr,
-               int timeoutMs = 10000) {
-    QProcess p;
-    p.setProgram(program);
-    p.setArguments(args);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.start();
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return -1000;
-    }
-    if (out) *out = p.readAllStandardOutput() + p.readAllStandardError();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
-}
 } // namespace
 
 TEST(Program, EndsAtOnceWith255WhenThePanelFileIsMissing) {

@@ -202,7 +202,7 @@ protected:
             ev->accept(); // the key is ours, not a shortcut's
             return true;
         }
-        if (!ke->isAutoRepeat() && c->w->isEnabled() && c->w->isVisible())
+        if (!ke->isAutoRepeat() && c->w->isEnabled() && c->w->isVisibleTo(p->top))
             dispatch(it->second.first, it->second.second, EVENT_COMMIT);
         return true;
     }

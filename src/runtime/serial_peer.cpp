@@ -22,6 +22,7 @@ public:
         if (!alive()) return RS_PORT_NOT_OPEN;
         if (peer_->writeFails(Timer())) {
             lost_ = true;
+            reason_ = "a write failed";
             return RS_UNKNOWN_IO_ERROR;
         }
         peer_->receive(reinterpret_cast<const std::uint8_t*>(data), std::size_t(n), Timer());
@@ -64,12 +65,13 @@ public:
     void discardOutput() override {}
     int setHandshake(bool) override { return 0; }
     bool alive() override {
-        if (!lost_ && !peer_->connected(Timer())) lost_ = true;
+        if (!lost_ && !peer_->connected(Timer())) {
+            lost_ = true;
+            reason_ = "the peer disconnected";
+        }
         return !lost_;
     }
-    std::string lostReason() const override {
-        return lost_ ? "the peer disconnected" : std::string();
-    }
+    std::string lostReason() const override { return reason_; }
     double nextDue(double now) const override {
         return lost_ ? std::numeric_limits<double>::infinity() : peer_->nextEventTime() - now;
     }
@@ -77,6 +79,7 @@ public:
 private:
     std::shared_ptr<SerialEndpoint> peer_;
     bool lost_ = false;
+    std::string reason_;
 };
 
 } // namespace

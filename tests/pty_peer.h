@@ -1,0 +1,54 @@
+// The far end of a pseudo-terminal, for real-time tests through QSerialPort.
+#pragma once
+
+#include "fixture.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+// The far end of a pseudo-terminal, playing the sensor.
+class PtyPeer {
+  public:
+    PtyPeer() {
+        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
+        path_ = ptsname(fd_);
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd_, TCSANOW, &t);
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPeer() { close(); }
+    bool ok() const { return fd_ >= 0 && !path_.empty(); }
+    const std::string& path() const { return path_; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Collects what has arrived.
+    Bytes& poll() {
+        std::uint8_t buf[256];
+        for (;;) {
+            const ssize_t n = fd_ >= 0 ? ::read(fd_, buf, sizeof buf) : -1;
+            if (n <= 0) break;
+            in_.insert(in_.end(), buf, buf + n);
+        }
+        return in_;
+    }
+    void send(const Bytes& b) { (void)!::write(fd_, b.data(), b.size()); }
+    // Removes and returns the next complete 17-byte frame, if any.
+    bool nextFrame(Bytes& f) {
+        poll();
+        if (in_.size() < 17) return false;
+        f.assign(in_.begin(), in_.begin() + 17);
+        in_.erase(in_.begin(), in_.begin() + 17);
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+    Bytes in_;
+};
