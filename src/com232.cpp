@@ -87,6 +87,10 @@ const char* OpenResultText(int result) {
 void InitRS232(int port) {
     poll = 0;
     ret = OpenComConfig(port, "", 4800, 0, 8, 1, 1024, 1024);
+    // Why a port would not open (permission, busy, missing), where the operator can
+    // read it without another pop-up: the status line's tooltip.
+    SetCtrlAttribute(Varnov30::panel, PANEL_STATUS, ATTR_TOOLTIP_TEXT,
+                     ret < 0 ? PortOpenFailure(port) : "");
     if (ret < 0) {
         showStatus(OpenResultText(ret));
         return;

@@ -658,6 +658,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
         if (!c->label) return UIE_BAD_ATTRIBUTE;
         c->label->setText(QString::fromLocal8Bit(value));
         return 0;
+    case ATTR_TOOLTIP_TEXT:
+        c->w->setToolTip(QString::fromLocal8Bit(value));
+        if (c->label) c->label->setToolTip(QString::fromLocal8Bit(value));
+        return 0;
     case ATTR_TEXT_FONT: {
         QFont f = std::strcmp(value, VAL_APP_META_FONT) == 0 ? QApplication::font()
                                                               : QFont(QString::fromLocal8Bit(value));

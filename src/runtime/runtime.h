@@ -26,6 +26,7 @@ constexpr int ATTR_TEXT_POINT_SIZE = 686;
 constexpr int ATTR_TEXT_BGCOLOR = 690;
 constexpr int ATTR_POINTS_PER_SCREEN = 1171;
 constexpr int ATTR_TRACE_VISIBLE = 1234;
+constexpr int ATTR_TOOLTIP_TEXT = 4000; // the text shown when the pointer rests on a control
 
 // ---- data types, styles, colours ---------------------------------------------
 constexpr int VAL_DOUBLE = 4;
