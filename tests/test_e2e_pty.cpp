@@ -1,6 +1,7 @@
 // Real-time end-to-end tests over pseudo-terminals through QSerialPort.
 #include "fixture.h"
 #include "pty_peer.h"
+#include "child.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -129,4 +130,61 @@ TEST(ProgramOnALine, FirstFrameIsTheLineCheckThenTheParameterRead) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], frameFor(7, nullptr));
     EXPECT_EQ(frames[1], frameFor(3, nullptr));
+}
+
+TEST(ProgramOnALine, AScreenshotAskedForWhileTheLineCheckWaitsIsStillTakenAndTheProgramEnds) {
+    PtyPeer sensor; // answers nothing
+    ASSERT_TRUE(sensor.ok());
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("shot.png");
+    QElapsedTimer t;
+    t.start();
+    QByteArray out;
+    EXPECT_EQ(runProgram(VARNO_PATH,
+                         {"--port", QString("1=%1").arg(sensor.path().c_str()), "--screenshot", shot},
+                         &out, 20000),
+              0)
+        << out.toStdString();
+    EXPECT_TRUE(QFileInfo(shot).size() > 0);
+    EXPECT_LT(t.elapsed(), 15000);
+}
+
+TEST_F(RealTime, A1100ByteBurstLeavesThePortHearing) {
+    PtyPeer sensor;
+    ASSERT_TRUE(sensor.ok());
+    rt::BindSerialDevice(1, sensor.path().c_str());
+    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
+    com232::com = 1;
+    sensor.send(Bytes(1100, 0x5A)); // unrequested
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) rt::ProcessSystemEvents();
+    EXPECT_LE(rt::GetInQLen(1), 1024);
+    // Answer the parameter read that follows: the port must still hear it.
+    bool answered = false;
+    th::SetPumpHook([&](double) {
+        Bytes f;
+        if (!answered && sensor.nextFrame(f) && f[1] == 3) {
+            sensor.send(block15);
+            answered = true;
+        }
+    });
+    gui::GetPara();
+    th::SetPumpHook(nullptr);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(popups.empty());
+    EXPECT_EQ(Bytes(com232::pp, com232::pp + 15), block15);
+}
+
+TEST_F(RealTime, AWriteToAVanishedLineIsNotReportedAsSent) {
+    auto sensor = std::make_unique<PtyPeer>();
+    ASSERT_TRUE(sensor->ok());
+    rt::BindSerialDevice(1, sensor->path().c_str());
+    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
+    com232::com = 1;
+    sensor.reset(); // the far end goes away
+    gui::SendPara();
+    EXPECT_NE(com232::nBytesW, 17);
+    EXPECT_EQ(status(), "TIMEOUT");
+    EXPECT_EQ(countPopups("INFO"), 1);
 }

@@ -349,3 +349,73 @@ TEST_F(ParamFileTest, APathThatJustFitsIsUsed) {
 }
 
 } // namespace
+
+TEST_F(ParamFileTest, LeadingZerosAndTrailingWhiteSpaceOfAnyLengthLoad) {
+    std::string zeros;
+    for (auto v : fileBlock) {
+        char line[16];
+        std::snprintf(line, sizeof line, "%04u\n", unsigned(v)); // "0140", "0007" ...
+        zeros += line;
+    }
+    write(path("zeros.dat"), zeros);
+    load(path("zeros.dat"));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(pp(), fileBlock);
+
+    showBlock(Block{});
+    // Far more white space than a parameter file holds: still 15 values, not "more".
+    write(path("padded.dat"), fileText(fileBlock) + std::string(3 << 20, ' ') + "\n\n");
+    load(path("padded.dat"));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(pp(), fileBlock);
+
+    // An editor's no-break spaces and byte-order mark separate values too.
+    std::string nbsp = "\xEF\xBB\xBF";
+    for (auto v : fileBlock) nbsp += std::to_string(v) + "\xC2\xA0\n";
+    showBlock(Block{});
+    write(path("nbsp.dat"), nbsp);
+    load(path("nbsp.dat"));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(pp(), fileBlock);
+}
+
+TEST_F(ParamFileTest, WhatIsReallyWrongIsNamed) {
+    showBlock(Block{});
+    const State before = state();
+    write(path("sixteen.dat"), fileText(fileBlock) + "\n\n   7\n");
+    load(path("sixteen.dat"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].text.find("line 18"), std::string::npos) << messages()[0].text;
+    popups.clear();
+    write(path("huge.dat"), fileText(fileBlock) + std::string(2 << 20, ' ') + "x\n");
+    load(path("huge.dat"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].text.find("too large"), std::string::npos) << messages()[0].text;
+    EXPECT_TRUE(state() == before);
+}
+
+TEST_F(ParamFileTest, TheDialogKeepsToDatFiles) {
+    showBlock(fileBlock);
+    save(path("noext"));
+    EXPECT_EQ(read(path("noext.dat")), fileText(fileBlock)) << "the name gets .dat";
+    EXPECT_EQ(read(path("noext")), "<missing>");
+    EXPECT_EQ(std::string(gui::file_name), path("noext.dat"));
+    popups.clear();
+    save(path("notes.txt"));
+    EXPECT_EQ(read(path("notes.txt")), "<missing>") << "another extension cannot be chosen";
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].text.find(".dat"), std::string::npos);
+    // Loading a .txt is refused the same way, with nothing changed.
+    write(path("other.txt"), fileText(Block{}));
+    const State before = state();
+    popups.clear();
+    load(path("other.txt"));
+    EXPECT_TRUE(state() == before);
+}
+
+TEST_F(ParamFileTest, AFolderThatCannotBeWrittenIsNotWhereTheDialogStarts) {
+    std::snprintf(Varnov30::proj_dir, sizeof Varnov30::proj_dir, "/nonexistent/varno/bin");
+    save(path("x.dat"), 0);
+    ASSERT_FALSE(popups.empty());
+    EXPECT_EQ(popups[0].defaultDir, QDir::homePath().toStdString());
+}

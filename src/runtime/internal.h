@@ -3,6 +3,8 @@
 
 #include <string>
 
+class QWidget;
+
 namespace runtime::detail {
 
 // Drive in-process serial peers and the port bookkeeping once per pump.
@@ -41,6 +43,9 @@ std::string ExplainOpenFailure(const std::string& path, bool notFound, const std
 
 // Whether Qt will find a display to start on (display.cpp); `why` says what is wrong.
 bool DisplayReachable(int argc, char** argv, std::string& why);
+
+// A panel has just been shown (a screenshot asked for before may be taken now).
+void PanelShown(QWidget* top);
 
 // Folder of the running program.
 std::string ProgramDir();

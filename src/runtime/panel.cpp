@@ -151,7 +151,7 @@ protected:
         // A dimmed control gets no context-menu request of its own: its right press counts.
         const bool enabled = owner_->isEnabled();
         if ((ev->type() == QEvent::ContextMenu && enabled) || (rightPress && !enabled)) {
-            if (owner_->isVisible()) dispatch(panel_, control_, EVENT_RIGHT_CLICK);
+            if (owner_->isVisibleTo(owner_->window())) dispatch(panel_, control_, EVENT_RIGHT_CLICK);
             return true;
         }
         if (ev->type() == QEvent::ContextMenu) return true;
@@ -459,7 +459,18 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
     for (auto& [id, c] : p.ctrls) wireEvents(p.handle, c);
     // The panel's colours are chosen for a light background: under a dark desktop theme
     // its text would turn white on the light rows. It keeps a light palette of its own.
-    top->setPalette(top->style()->standardPalette());
+    QPalette light(Qt::black, QColor(239, 239, 239), Qt::white, QColor(160, 160, 160),
+                   QColor(200, 200, 200), Qt::black, Qt::white, Qt::white, QColor(239, 239, 239));
+    light.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));
+    light.setColor(QPalette::ToolTipText, Qt::black);
+    light.setColor(QPalette::PlaceholderText, QColor(110, 110, 110));
+    light.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+    light.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+    light.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    top->setPalette(light);
+    // The style sheet has polished the children with the desktop's palette already.
+    top->ensurePolished();
+    for (QWidget* w : top->findChildren<QWidget*>()) w->setPalette(light);
     top->installEventFilter(new EventRouter(p.handle, 0, top.get(), top.get()));
     top->setFixedSize(top->size());
     ++nextHandle;
@@ -474,6 +485,7 @@ int DisplayPanel(int panel) {
     p->top->show();
     p->top->raise();
     p->top->activateWindow();
+    detail::PanelShown(p->top);
     return 0;
 }
 

@@ -112,23 +112,39 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     return o;
 }
 
+namespace {
+std::string pendingShot; // taken when the panel is shown, if it was not shown in time
+
+bool saveShot(QWidget* w, const std::string& path) {
+    const QPixmap pm = w->grab();
+    if (pm.save(QString::fromStdString(path))) return true;
+    std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
+    return false;
+}
+} // namespace
+
 void ScheduleScreenshot(const std::string& path, int delayMs) {
-    auto* t = new QTimer(QCoreApplication::instance());
-    t->setSingleShot(true);
-    QObject::connect(t, &QTimer::timeout, [path, t] {
+    QTimer::singleShot(delayMs, QCoreApplication::instance(), [path] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (!w->isVisible() || !w->property("resourceId").isValid()) continue;
-            const QPixmap pm = w->grab();
-            if (!pm.save(QString::fromStdString(path)))
-                std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
+            saveShot(w, path);
             QuitUserInterface(0);
             return;
         }
-        // The panel is not shown yet (the start-up's line check may still wait): look
-        // again shortly.
-        t->start(100);
+        // The panel is not shown yet (start-up still waits for the sensor): the program
+        // ends now, and the picture is taken as soon as the panel is shown.
+        pendingShot = path;
+        QuitUserInterface(0);
     });
-    t->start(delayMs);
 }
+
+namespace detail {
+void PanelShown(QWidget* top) {
+    if (pendingShot.empty()) return;
+    QCoreApplication::processEvents();
+    saveShot(top, pendingShot);
+    pendingShot.clear();
+}
+} // namespace detail
 
 } // namespace runtime
