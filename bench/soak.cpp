@@ -12,6 +12,7 @@
 #include "runtime/testhooks.h"
 #include "sim_endpoint.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     const double end = t0 + minutes * 60;
     double lastProgress = t0, nextFault = t0 + 2, faultEnds = 0, maxStall = 0;
     int lastAppend = 0, records = 0, badRecords = 0, faults = 0, nested = 0, hangs = 0;
+    int blocksRead = 0, badBlocks = 0;
     bool disconnected = false;
     long rssEarly = -1;
     auto& cfg = sensor->model().config();
@@ -114,16 +116,44 @@ int main(int argc, char** argv) {
         nextFault = now + std::uniform_real_distribution<double>(1.0, 6.0)(rng);
         ++faults;
         sim::Faults f;
-        switch (rng() % 10) {
+        switch (rng() % 11) {
         case 0: f.silent = true; break;
         case 1: f.shortReply = true; break;
         case 2: f.extraBytes = 1 + int(rng() % 3); break;
         case 3: f.lateReply = 0.5 + (rng() % 30) / 10.0; break; // 0.5 .. 3.4 s
         case 4: f.splitParts = 2 + int(rng() % 3); f.splitGap = 0.2; break;
         case 5: f.disconnectAt = now; disconnected = true; break;
-        case 6: ++nested; runtime::test::FireEvent(panel, PANEL_BUTTON_GET, runtime::EVENT_COMMIT); break;
+        case 6: {
+            // A parameter block taken in must be the sensor's own, never one shifted by
+            // stray bytes (those are switched on now and then, around re-openings too).
+            ++nested;
+            const int before = reports;
+            runtime::test::FireEvent(panel, PANEL_BUTTON_GET, runtime::EVENT_COMMIT);
+            if (reports == before) {
+                ++blocksRead;
+                if (!std::equal(com232::pp, com232::pp + 15, sensor->model().ram().begin()))
+                    ++badBlocks;
+            }
+            break;
+        }
         case 7: ++nested; runtime::test::FireEvent(panel, PANEL_BUTTON_SEND, runtime::EVENT_COMMIT); break;
         case 8: ++nested; runtime::test::FireEvent(panel, PANEL_BUTTON_GETBUFF, runtime::EVENT_COMMIT); break;
+        case 9: {
+            // Stray bytes right behind every reply, at line speed, while the port is chosen
+            // again: the line check and the parameter read must not be fooled.
+            f.extraBytes = 1 + int(rng() % 2);
+            cfg.faults = f;
+            ++nested;
+            const int before = reports;
+            runtime::SetCtrlVal(panel, PANEL_COMPORT, 1);
+            runtime::test::FireEvent(panel, PANEL_COMPORT, runtime::EVENT_COMMIT);
+            if (reports == before) {
+                ++blocksRead;
+                if (!std::equal(com232::pp, com232::pp + 15, sensor->model().ram().begin()))
+                    ++badBlocks;
+            }
+            break;
+        }
         default: f.wrongLineCheck = true; break;
         }
         cfg.faults = f;
@@ -150,12 +180,14 @@ int main(int argc, char** argv) {
     std::printf("soak_acquisitions %d, ended by a report %d\n", runs, runsEndedByReport);
     std::printf("soak_reports %d\n", reports);
     std::printf("soak_records_not_received_whole %d\n", badRecords);
+    std::printf("soak_parameter_blocks_taken %d, not as the sensor holds them %d\n", blocksRead,
+                badBlocks);
     std::printf("soak_runs_with_repeated_reports %d\n", doubleReports);
     std::printf("soak_longest_stall_s %.1f\n", maxStall);
     std::printf("soak_hangs %d\n", hangs);
     std::printf("soak_rss_kib after 1 min %ld, at end %ld\n", rssEarly, rssEnd);
     const bool memoryFlat = rssEarly < 0 || rssEnd - rssEarly < 4096;
-    const bool ok = badRecords == 0 && hangs == 0 && doubleReports == 0 && memoryFlat &&
+    const bool ok = badRecords == 0 && badBlocks == 0 && hangs == 0 && doubleReports == 0 && memoryFlat &&
                     records > 0;
     std::printf("soak_result %s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;

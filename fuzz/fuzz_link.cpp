@@ -11,7 +11,7 @@
 //     0xFF       the following chunks answer the next request frame
 //     0xFE b     a burst of 1030 + b % 64 bytes of value b, at once
 //     other h    h & 0x1F bytes (at most what is left), delivered ((h >> 5) & 7) steps after
-//                the previous chunk (steps: 0, 10 ms, 50 ms, 0.2 s, 0.5 s, 1 s, 2 s, 3.5 s);
+//                the previous chunk (steps: 0, 2 ms, 10 ms, 50 ms, 0.5 s, 1 s, 2 s, 3.5 s);
 //                at most 16 chunks a frame
 //
 // The clock ticks 10 ms a pump and skips idle time up to the next delivery, so a run
@@ -64,7 +64,8 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int FrameLen = com232::AnzPara + 2;
 constexpr int MaxFrames = 2;          // the line check leads to a second request
 constexpr int MaxChunksPerFrame = 16; // keeps a run short
-constexpr double Steps[8] = {0.0, 0.01, 0.05, 0.2, 0.5, 1.0, 2.0, 3.5};
+// 2 ms is one byte at 4800 baud: a stray byte right behind a reply, at line speed.
+constexpr double Steps[8] = {0.0, 0.002, 0.01, 0.05, 0.5, 1.0, 2.0, 3.5};
 constexpr double Tick = 0.01;         // virtual seconds per event pump
 constexpr double MaxSkip = 0.25;      // most the clock skips in one idle pump
 
@@ -289,6 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (frames == 2) {
             // The line check passed on exactly AA 03 00; then came the parameter read.
             FUZZ_CHECK(sameBytes(Bytes{0xAA, 0x03, 0x00}.data(), peer->delivered[0], 3));
+            FUZZ_CHECK(peer->delivered[0].size() == 3); // and nothing right behind it
             FUZZ_CHECK(peer->frames[1] == expectedFrame(3, ppBefore.data()));
         }
         FUZZ_CHECK(failed || frames == 2);
@@ -298,8 +300,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!failed) FUZZ_CHECK(status == initial);
     }
 
-    // Failure leaves the data alone; success takes exactly the reply.
+    // Failure leaves the data alone; success takes exactly the reply, and only when the
+    // line stayed quiet behind it: a reply with bytes right behind it is no reply.
     const Bytes& reply = peer->delivered.back();
+    const std::size_t expected = op <= 2 ? com232::AnzPara : op == 3 ? com232::AnzData : gui::JumpBufLen;
+    if (!failed) FUZZ_CHECK(reply.size() == expected);
     const bool readsPara = op <= 2;
     if (failed) {
         FUZZ_CHECK(sameBytes(com232::pp, ppBefore, com232::AnzPara));
