@@ -41,14 +41,16 @@ std::string displayArgument(int argc, char** argv) {
 bool pluginExists(const QString& name) {
     QStringList dirs;
     const QByteArray extra = qgetenv("QT_PLUGIN_PATH");
-    for (const QString& d : QString::fromLocal8Bit(extra).split(QDir::listSeparator(), Qt::SkipEmptyParts))
+    for (const QString& d :
+         QString::fromLocal8Bit(extra).split(QDir::listSeparator(), Qt::SkipEmptyParts))
         dirs << d;
     dirs << QLibraryInfo::path(QLibraryInfo::PluginsPath);
     for (const QString& d : dirs) {
         const QDir platforms(d + "/platforms");
-        const QStringList found = platforms.entryList(
-            {"libq" + name + ".so", "q" + name + ".dll", "q" + name + "d.dll", "libq" + name + ".dylib"},
-            QDir::Files);
+        const QStringList found =
+            platforms.entryList({"libq" + name + ".so", "q" + name + ".dll", "q" + name + "d.dll",
+                                 "libq" + name + ".dylib"},
+                                QDir::Files);
         if (!found.isEmpty()) return true;
     }
     return false;
@@ -99,7 +101,8 @@ bool DisplayReachable(int argc, char** argv, std::string& why) {
     for (const QString& item : QString::fromStdString(spec).split(';', Qt::SkipEmptyParts)) {
         const QString name = item.section(':', 0, 0).trimmed();
         if (!pluginExists(name)) {
-            reasons += (reasons.empty() ? "" : "; ") + ("no display platform \"" + name.toStdString() + "\" is installed");
+            reasons += (reasons.empty() ? "" : "; ") +
+                       ("no display platform \"" + name.toStdString() + "\" is installed");
             continue;
         }
         if (name == "xcb" && (display.empty() || !xReachable(display))) {

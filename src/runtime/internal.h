@@ -1,11 +1,32 @@
 // Shared internals of the seam; not for the application modules.
 #pragma once
 
+#include "testhooks.h"
+
+#include <functional>
 #include <string>
 
+class QApplication;
+class QComboBox;
 class QWidget;
 
 namespace runtime::detail {
+
+// ---- engine, event loop and pop-ups (engine.cpp, eventloop.cpp, popups.cpp) ----------
+extern QApplication* theApp;
+void StartClock();
+extern bool virtualOn;
+extern double virtualNow;
+extern double virtualTick;
+extern std::function<void(double)> pumpHook;
+extern bool quitFlag;
+extern int quitCode;
+extern std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
+
+// ---- serial ---------------------------------------------------------------------------
+// The PORT selector: filled with the numbered ports, and filled again each time it opens.
+void FillPortSelector(QComboBox* box);
+void WatchPortSelector(QComboBox* box);
 
 // Drive in-process serial peers and the port bookkeeping once per pump.
 void ServiceSerial();

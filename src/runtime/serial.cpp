@@ -106,7 +106,8 @@ void BindSerialDevice(int port, const char* path) {
 }
 
 void ResetSerialBindings() {
-    for (auto& [n, p] : ports) closePort(p);
+    for (auto& [n, p] : ports)
+        closePort(p);
     ports.clear();
     detail::ForgetEnumeration();
     detail::ForgetWatches();
@@ -130,8 +131,8 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
         rc = RS_NO_PORT_FOUND;
     } else {
         std::string reason;
-        p->line = detail::OpenDeviceLine(p->device, {baudRate, parity, dataBits, stopBits}, rc,
-                                         reason);
+        p->line =
+            detail::OpenDeviceLine(p->device, {baudRate, parity, dataBits, stopBits}, rc, reason);
         if (!p->line) {
             reason = detail::ExplainOpenFailure(p->device, rc == RS_NO_PORT_FOUND, reason);
             std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
@@ -262,7 +263,8 @@ double SerialNextDue() {
 }
 
 void CloseAllPorts() {
-    for (auto& [n, p] : ports) closePort(p);
+    for (auto& [n, p] : ports)
+        closePort(p);
 }
 
 bool PortBound(int port) {
@@ -276,7 +278,9 @@ bool DeviceNumbered(const std::string& device) {
     return false;
 }
 
-void NumberDevice(int port, const std::string& device) { ports[port].device = device; }
+void NumberDevice(int port, const std::string& device) {
+    ports[port].device = device;
+}
 
 std::string PortDevice(int port) {
     auto it = ports.find(port);

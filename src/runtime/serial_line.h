@@ -24,7 +24,7 @@ struct LineSettings {
 };
 
 class SerialLine {
-public:
+  public:
     virtual ~SerialLine() = default;
     // Hands `n` bytes to the line now. Returns the count taken or a negative RS_ code.
     virtual int write(const char* data, int n) = 0;

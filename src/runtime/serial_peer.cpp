@@ -15,7 +15,7 @@ namespace runtime::detail {
 namespace {
 
 class PeerLine final : public SerialLine {
-public:
+  public:
     explicit PeerLine(std::shared_ptr<SerialEndpoint> peer) : peer_(std::move(peer)) {}
 
     int write(const char* data, int n) override {
@@ -76,7 +76,7 @@ public:
         return lost_ ? std::numeric_limits<double>::infinity() : peer_->nextEventTime() - now;
     }
 
-private:
+  private:
     std::shared_ptr<SerialEndpoint> peer_;
     bool lost_ = false;
     std::string reason_;

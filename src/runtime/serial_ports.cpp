@@ -3,7 +3,10 @@
 #include "internal.h"
 #include "runtime.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QEvent>
+#include <QMouseEvent>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -27,7 +30,8 @@ std::string naturalKey(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {
         if (std::isdigit(static_cast<unsigned char>(s[i]))) {
             std::size_t j = i;
-            while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+            while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])))
+                ++j;
             out += std::string(10 - std::min<std::size_t>(10, j - i), '0') + s.substr(i, j - i);
             i = j;
         } else {
@@ -45,7 +49,8 @@ std::string describe(const std::string& device) {
         if (info.systemLocation() != canon && info.systemLocation().toStdString() != device)
             continue;
         QString what = info.description();
-        if (what.isEmpty()) what = info.manufacturer();
+        if (what.isEmpty())
+            what = info.manufacturer();
         else if (!info.manufacturer().isEmpty() && !what.contains(info.manufacturer()))
             what += ", " + info.manufacturer();
         if (!info.serialNumber().isEmpty())
@@ -55,9 +60,48 @@ std::string describe(const std::string& device) {
     return {};
 }
 
+// The port list is brought up to date each time it is opened: an adapter plugged in
+// after start gets the next free number.
+class SelectorRefresh : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        auto* box = qobject_cast<QComboBox*>(obj);
+        if (!box || !box->isEnabled()) return false;
+        const bool opening = (ev->type() == QEvent::MouseButtonPress &&
+                              static_cast<QMouseEvent*>(ev)->button() == Qt::LeftButton) ||
+                             ev->type() == QEvent::KeyPress;
+        if (!opening) return false;
+        const QVariant current = box->currentData();
+        RescanSerialPorts();
+        QSignalBlocker block(box);
+        detail::FillPortSelector(box);
+        const int idx = box->findData(current);
+        if (idx >= 0) box->setCurrentIndex(idx);
+        return false;
+    }
+};
+
 } // namespace
 
 namespace detail {
+
+void FillPortSelector(QComboBox* box) {
+    box->clear();
+    const int n = SerialPortCount();
+    for (int i = 1; i <= n; ++i) {
+        const std::string d = runtime::SerialPortLabel(i);
+        box->addItem(d.empty() ? QString("COM%1").arg(i)
+                               : QString("COM%1  %2").arg(i).arg(QString::fromStdString(d)),
+                     i);
+    }
+}
+
+void WatchPortSelector(QComboBox* box) {
+    box->installEventFilter(new SelectorRefresh(box));
+}
 
 // Gives the free numbers to the system's serial devices: USB and ACM adapters first, in
 // the stable order of their by-id names, then the on-board ports in order.
@@ -99,9 +143,11 @@ void EnumeratePorts(bool rescan) {
     int n = 1;
     for (const std::string& dev : found) {
         if (DeviceNumbered(dev) ||
-            DeviceNumbered(QFileInfo(QString::fromStdString(dev)).canonicalFilePath().toStdString()))
+            DeviceNumbered(
+                QFileInfo(QString::fromStdString(dev)).canonicalFilePath().toStdString()))
             continue;
-        while (n <= maxPort && PortBound(n)) ++n;
+        while (n <= maxPort && PortBound(n))
+            ++n;
         if (n > maxPort) break;
         NumberDevice(n, dev);
         ++n;
@@ -115,13 +161,17 @@ void ForgetEnumeration() {
 }
 
 void SetOpenFailure(int port, const std::string& reason) {
-    if (reason.empty()) openFailures.erase(port);
-    else openFailures[port] = reason;
+    if (reason.empty())
+        openFailures.erase(port);
+    else
+        openFailures[port] = reason;
 }
 
 } // namespace detail
 
-void RescanSerialPorts() { detail::EnumeratePorts(true); }
+void RescanSerialPorts() {
+    detail::EnumeratePorts(true);
+}
 
 std::string SerialPortLabel(int port) {
     if (port < 1 || port > maxPort) return {};

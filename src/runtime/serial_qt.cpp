@@ -14,17 +14,24 @@ namespace {
 // The one place where QSerialPort's errors become the run-time's codes.
 int rsCode(QSerialPort::SerialPortError e) {
     switch (e) {
-    case QSerialPort::NoError: return 0;
-    case QSerialPort::DeviceNotFoundError: return RS_NO_PORT_FOUND;
+    case QSerialPort::NoError:
+        return 0;
+    case QSerialPort::DeviceNotFoundError:
+        return RS_NO_PORT_FOUND;
     case QSerialPort::PermissionError:
-    case QSerialPort::OpenError: return RS_CANNOT_OPEN_PORT;
+    case QSerialPort::OpenError:
+        return RS_CANNOT_OPEN_PORT;
     case QSerialPort::UnsupportedOperationError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
-    case QSerialPort::ResourceError: return RS_UNKNOWN_IO_ERROR;
-    case QSerialPort::TimeoutError: return RS_TIMEOUT;
-    case QSerialPort::NotOpenError: return RS_PORT_NOT_OPEN;
-    default: return RS_UNKNOWN_SYS_ERROR;
+    case QSerialPort::ResourceError:
+        return RS_UNKNOWN_IO_ERROR;
+    case QSerialPort::TimeoutError:
+        return RS_TIMEOUT;
+    case QSerialPort::NotOpenError:
+        return RS_PORT_NOT_OPEN;
+    default:
+        return RS_UNKNOWN_SYS_ERROR;
     }
 }
 
@@ -36,7 +43,7 @@ bool fatal(QSerialPort::SerialPortError e) {
 }
 
 class QtLine final : public SerialLine {
-public:
+  public:
     explicit QtLine(std::unique_ptr<QSerialPort> sp) : sp_(std::move(sp)) {
         // Qt's own buffer is unbounded here; the front end's queue keeps the limit, so
         // Qt never stops reading because its buffer is full.
@@ -109,7 +116,7 @@ public:
     bool alive() override { return !lost_ && sp_->isOpen(); }
     std::string lostReason() const override { return reason_; }
 
-private:
+  private:
     std::unique_ptr<QSerialPort> sp_;
     bool lost_ = false;
     std::string reason_;
@@ -117,11 +124,16 @@ private:
 
 QSerialPort::Parity parityOf(int p) {
     switch (p) {
-    case 1: return QSerialPort::OddParity;
-    case 2: return QSerialPort::EvenParity;
-    case 3: return QSerialPort::MarkParity;
-    case 4: return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+    case 1:
+        return QSerialPort::OddParity;
+    case 2:
+        return QSerialPort::EvenParity;
+    case 3:
+        return QSerialPort::MarkParity;
+    case 4:
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
     }
 }
 
@@ -141,11 +153,12 @@ std::unique_ptr<SerialLine> OpenDeviceLine(const std::string& path, const LineSe
         reason = sp->errorString().toStdString();
         return nullptr;
     }
-    const bool ok = sp->setBaudRate(qint32(s.baud)) &&
-                    sp->setDataBits(QSerialPort::DataBits(std::clamp(s.dataBits, 5, 8))) &&
-                    sp->setParity(parityOf(s.parity)) &&
-                    sp->setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-                    sp->setFlowControl(QSerialPort::NoFlowControl);
+    const bool ok =
+        sp->setBaudRate(qint32(s.baud)) &&
+        sp->setDataBits(QSerialPort::DataBits(std::clamp(s.dataBits, 5, 8))) &&
+        sp->setParity(parityOf(s.parity)) &&
+        sp->setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+        sp->setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
         code = RS_UNKNOWN_IO_ERROR;
         reason = sp->errorString().toStdString();

@@ -40,7 +40,9 @@ void ensureIdleTimer() {
 
 } // namespace
 
-void InstallPortEventCallback(PortEventCallbackPtr cb) { callback = cb; }
+void InstallPortEventCallback(PortEventCallbackPtr cb) {
+    callback = cb;
+}
 
 namespace detail {
 
@@ -72,7 +74,9 @@ void ForgetWatches() {
     lastLook = -1e9;
 }
 
-bool Watched(int port) { return watched.count(port) != 0; }
+bool Watched(int port) {
+    return watched.count(port) != 0;
+}
 
 } // namespace detail
 

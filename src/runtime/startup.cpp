@@ -20,23 +20,39 @@ namespace runtime {
 namespace {
 
 // Qt's own options with a value, and without; accepted here so that they pass through.
-const char* const qtValueOptions[] = {"platform", "platformpluginpath", "platformtheme",
-                                      "plugin", "qmljsdebugger", "style", "stylesheet",
-                                      "geometry", "qwindowgeometry", "title", "qwindowtitle",
-                                      "qwindowicon", "display", "session", "name", "icon",
-                                      "visual", "ncols", "cmap", "im", "qwindowsurfacetype"};
+const char* const qtValueOptions[] = {"platform",
+                                      "platformpluginpath",
+                                      "platformtheme",
+                                      "plugin",
+                                      "qmljsdebugger",
+                                      "style",
+                                      "stylesheet",
+                                      "geometry",
+                                      "qwindowgeometry",
+                                      "title",
+                                      "qwindowtitle",
+                                      "qwindowicon",
+                                      "display",
+                                      "session",
+                                      "name",
+                                      "icon",
+                                      "visual",
+                                      "ncols",
+                                      "cmap",
+                                      "im",
+                                      "qwindowsurfacetype"};
 const char* const qtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 struct Parser {
     QCommandLineParser p;
-    QCommandLineOption port{"port", "Use device PATH as COM port number N (repeatable; a "
-                                    "pseudo-terminal path works).",
+    QCommandLineOption port{"port",
+                            "Use device PATH as COM port number N (repeatable; a "
+                            "pseudo-terminal path works).",
                             "N=PATH"};
     QCommandLineOption simulate{"simulate", "Put the built-in simulated sensor on COM1 (unless "
                                             "--port 1=... is given)."};
-    QCommandLineOption screenshot{"screenshot",
-                                  "Save a picture of the panel once it is shown, then quit.",
-                                  "FILE"};
+    QCommandLineOption screenshot{
+        "screenshot", "Save a picture of the panel once it is shown, then quit.", "FILE"};
     QCommandLineOption help{QStringList{"h", "help"}, "Show this text and exit."};
     QCommandLineOption version{"version", "Show the version and exit."};
 
@@ -78,7 +94,8 @@ const char* UsageText() {
 StartupOptions ParseStartupOptions(int argc, char** argv) {
     StartupOptions o;
     QStringList args;
-    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     if (args.isEmpty()) args << "varno";
     Parser parser;
     if (!parser.p.parse(args)) {

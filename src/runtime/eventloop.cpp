@@ -1,0 +1,115 @@
+// The event loop, the event pump and time: real, or the tests' virtual clock.
+#include "internal.h"
+#include "runtime.h"
+#include "testhooks.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+namespace runtime {
+
+namespace detail {
+bool virtualOn = false;
+double virtualNow = 0.0;
+double virtualTick = 0.001;
+std::function<void(double)> pumpHook;
+bool quitFlag = false;
+int quitCode = 0;
+
+namespace {
+QElapsedTimer realClock;
+}
+void StartClock() {
+    if (!realClock.isValid()) realClock.start();
+}
+} // namespace detail
+
+namespace {
+QTimer* wakeTimer = nullptr;
+double lastPump = -1.0;
+} // namespace
+
+using namespace detail;
+
+int RunUserInterface() {
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    while (!quitFlag && dispatcher) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    quitFlag = false;
+    return quitCode;
+}
+
+bool QuitPending() {
+    return quitFlag;
+}
+
+int QuitUserInterface(int returnCode) {
+    quitFlag = true;
+    quitCode = returnCode;
+    if (auto* d = QAbstractEventDispatcher::instance()) d->wakeUp();
+    return 0;
+}
+
+// ---- pump and time ------------------------------------------------------------------
+
+int ProcessSystemEvents() {
+    if (!QCoreApplication::instance()) return 0;
+    detail::ServiceSerial();
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (virtualOn) {
+        QCoreApplication::sendPostedEvents();
+        if (dispatcher) dispatcher->processEvents(QEventLoop::AllEvents);
+        virtualNow += virtualTick;
+    } else if (dispatcher) {
+        QCoreApplication::sendPostedEvents();
+        const double now = Timer();
+        // A pump called again within 2 ms is a waiting loop; a single pump never blocks.
+        const bool polling = now - lastPump < 0.002;
+        lastPump = now;
+        if (!dispatcher->processEvents(QEventLoop::AllEvents) && polling) {
+            // Nothing was pending: sleep in the event loop until something arrives
+            // (serial data included), for at most a millisecond, and not past the
+            // moment an in-process peer delivers.
+            if (!wakeTimer) {
+                wakeTimer = new QTimer(QCoreApplication::instance());
+                wakeTimer->setSingleShot(true);
+                wakeTimer->setTimerType(Qt::PreciseTimer);
+            }
+            const double due = detail::SerialNextDue();
+            if (due > 0.0012) {
+                wakeTimer->start(1);
+                dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+                wakeTimer->stop();
+            } else if (due > 0.0) {
+                QThread::usleep(static_cast<unsigned long>(due * 1e6)); // sub-millisecond
+            }
+            lastPump = Timer();
+        }
+    }
+    detail::ServiceSerial();
+    if (pumpHook) pumpHook(Timer());
+    return 0;
+}
+
+double Timer() {
+    if (virtualOn) return virtualNow;
+    StartClock();
+    return double(realClock.nsecsElapsed()) / 1e9;
+}
+
+void Sleep(int milliseconds) {
+    if (milliseconds <= 0) return;
+    if (virtualOn) {
+        virtualNow += milliseconds / 1000.0;
+        return;
+    }
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+} // namespace runtime
