@@ -32,5 +32,6 @@ inline void clearModuleState() {
     gui::source = 0;
     std::memset(gui::alldata, 0, sizeof gui::alldata);
     std::memset(gui::jumpbuf, 0, sizeof gui::jumpbuf);
+    gui::jumpline = 0;
     std::memset(gui::file_name, 0, sizeof gui::file_name);
 }

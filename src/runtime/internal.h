@@ -3,7 +3,12 @@
 
 #include <string>
 
+class QWidget;
+
 namespace runtime::detail {
+
+// The widget of a loaded control (null when the panel has no such control).
+QWidget* CtrlWidget(int panel, int control);
 
 // Drive in-process serial peers and the port bookkeeping once per pump.
 void ServiceSerial();

@@ -23,6 +23,7 @@ const char* UsageText() {
            "  --simulate         put the built-in simulated sensor on COM1 (unless\n"
            "                     --port 1=... is given)\n"
            "  --screenshot FILE  save a picture of the panel once it is shown, then quit\n"
+           "  --record FILE      record the live data into the CSV file FILE (added to)\n"
            "  --help             show this text and exit\n"
            "  --version          show the version and exit\n"
            "\n"
@@ -45,6 +46,7 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
         else if (a == "--version") o.version = true;
         else if (a == "--simulate") o.simulate = true;
         else if (a == "--screenshot" || a.rfind("--screenshot=", 0) == 0) o.screenshot = value("--screenshot");
+        else if (a == "--record" || a.rfind("--record=", 0) == 0) o.record = value("--record");
         else if (a == "--port" || a.rfind("--port=", 0) == 0) {
             const std::string v = value("--port");
             const auto eq = v.find('=');
