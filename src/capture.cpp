@@ -22,6 +22,7 @@ int pnl() {
 }
 
 std::string startupFile;
+double shownAt = 0.0; // when the row count was last shown
 char chosenFile[260] = {};
 
 // The record awaiting its confirmation, as it arrived.
@@ -124,10 +125,21 @@ void Confirmed() {
     if (!arrival.held) return;
     arrival.held = false;
     if (!record::Active()) return;
-    if (record::Append(arrival.rec, arrival.hysteresis, arrival.time, arrival.iso))
-        showRows();
-    else
+    if (!record::Append(arrival.rec, arrival.hysteresis, arrival.time, arrival.iso)) {
         showFailure("Recording stopped");
+        return;
+    }
+    // The count on the panel follows a few times a second: redrawing it for every row
+    // would cost the acquisition more than writing the row.
+    const double now = Timer();
+    if (record::Rows() == 1 || now - shownAt >= 0.25) {
+        shownAt = now;
+        showRows();
+    }
+}
+
+void AcquisitionEnded() {
+    if (record::Active()) showRows();
 }
 
 void ToggleRecord() {

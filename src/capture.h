@@ -16,6 +16,8 @@ void Finish();
 void Arrived();
 // The record shown last was taken as good: its row goes to the file while recording.
 void Confirmed();
+// The acquisition has ended: the row count shown is brought up to date.
+void AcquisitionEnded();
 
 // The Record control was switched: asks for a file and starts, or ends the recording.
 void ToggleRecord();

@@ -297,6 +297,7 @@ int GetData() {
         confirmRecord();
     }
     recordPending = false;
+    capture::AcquisitionEnded();
     return 0;
 }
 
