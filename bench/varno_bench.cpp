@@ -2,12 +2,16 @@
 //   wait      CPU during a 3.0 s unanswered wait (a pseudo-terminal nobody answers)
 //   acquire   acquisition against the simulated sensor with 4800-baud pacing: cycle time
 //             against its floor, CPU with the strip chart shown, resident memory
+//   record    the acquisition cycle without and with recording, and the recording's own
+//             time per record
 // Prints one "key value" line per figure.
 #include "measure.h"
 
 #include "Varnov30.h"
+#include "capture.h"
 #include "com232.h"
 #include "gui.h"
+#include "record.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
@@ -21,6 +25,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cmath>
 #include <sstream>
 #include <ctime>
@@ -150,6 +155,89 @@ int benchAcquire(double seconds, int source) {
     return 0;
 }
 
+// The cost of recording, in one run: the acquisition cycle without and with recording
+// (half the time each, alternating in quarters), and the time the recording itself takes
+// per record (its two hooks, timed directly over many records).
+int benchRecord(double seconds, const std::string& file, const std::string& picture) {
+    sim::Config cfg;
+    cfg.latency = 0.002;
+    runtime::BindSerialEndpoint(1, std::make_shared<sim::SimEndpoint>(cfg));
+    if (setUpPanel() < 0) return 1;
+    com232::InitRS232(1);
+    runtime::SetCtrlVal(Varnov30::panel, PANEL_SOURCE, 1);
+    std::remove(file.c_str());
+    double sum[2] = {0, 0};
+    int count[2] = {0, 0};
+    for (int part = 0; part < 4; ++part) {
+        const int on = part % 2;
+        // A reply still on its way when the last part stopped is let in and dropped.
+        for (const double until = runtime::Timer() + 0.3; runtime::Timer() < until;)
+            runtime::ProcessSystemEvents();
+        if (on && !record::Start(file.c_str(), runtime::Timer())) {
+            std::printf("record_error %s\n", record::LastError());
+            return 1;
+        }
+        std::vector<double> times;
+        int last = runtime::test::StripAppendCount(Varnov30::panel, PANEL_GRAPH_RAW);
+        const double t0 = runtime::Timer();
+        runtime::test::SetPumpHook([&](double now) {
+            const int n = runtime::test::StripAppendCount(Varnov30::panel, PANEL_GRAPH_RAW);
+            if (n != last) {
+                last = n;
+                times.push_back(now);
+            }
+            if (now - t0 > seconds / 4) com232::poll = 0;
+        });
+        gui::GetData();
+        runtime::test::SetPumpHook(nullptr);
+        record::Stop();
+        if (times.size() < 10) {
+            std::printf("record_error too few records (%zu)\n", times.size());
+            return 1;
+        }
+        sum[on] += times.back() - times[2];
+        count[on] += int(times.size()) - 3;
+    }
+    const double off = 1000 * sum[0] / count[0], on = 1000 * sum[1] / count[1];
+    std::printf("record_cycle_off_ms %.3f\n", off);
+    std::printf("record_cycle_on_ms %.3f\n", on);
+    std::printf("record_cycle_added_ms %.3f\n", on - off);
+    // The hooks alone, as the acquisition calls them for every record.
+    capture::Init();
+    record::Start(file.c_str(), runtime::Timer());
+    const int n = 5000;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+        com232::databuf[0] = static_cast<unsigned char>(i);
+        capture::Arrived();
+        capture::Confirmed();
+    }
+    const double us =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("record_rows %d\n", record::Rows());
+    record::Stop();
+    std::printf("record_hooks_ms_per_record %.4f\n", us / n / 1000);
+    std::remove(file.c_str());
+    if (!picture.empty()) {
+        // The controls while recording, for the README.
+        capture::SetStartupFile(file.c_str());
+        capture::Init();
+        const double end = runtime::Timer() + 3.0;
+        runtime::test::SetPumpHook([&](double now) {
+            if (now > end) com232::poll = 0;
+        });
+        gui::GetData();
+        runtime::test::SetPumpHook(nullptr);
+        for (int i = 0; i < 30; ++i) runtime::ProcessSystemEvents();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->property("resourceId").isValid())
+                w->grab(QRect(460, 0, 440, 62)).save(QString::fromStdString(picture));
+        capture::Finish();
+        std::remove(file.c_str());
+    }
+    return 0;
+}
+
 // Seconds since this process started (from /proc, clock ticks since boot).
 double sinceProcessStart() {
     std::ifstream f("/proc/self/stat");
@@ -243,8 +331,12 @@ int main(int argc, char** argv) {
     if (mode == "wait") return benchWait();
     if (mode == "startup") return benchStartup();
     if (mode == "pictures") return benchPictures(argc > 2 ? argv[2] : "docs");
+    if (mode == "record")
+        return benchRecord(argc > 2 ? std::atof(argv[2]) : 20.0,
+                           argc > 3 ? argv[3] : "/tmp/varno-bench-record.csv",
+                           argc > 4 ? argv[4] : "");
     if (mode == "acquire")
         return benchAcquire(argc > 2 ? std::atof(argv[2]) : 10.0, argc > 3 ? std::atoi(argv[3]) : 1);
-    std::fprintf(stderr, "usage: varno-bench wait | startup | acquire [seconds] [source]\n");
+    std::fprintf(stderr, "usage: varno-bench wait | startup | acquire [seconds] [source] | record [seconds] [file]\n");
     return 2;
 }

@@ -15,6 +15,7 @@ out=$(mktemp)
 "$b" wait 2>/dev/null >>"$out"
 for i in 1 2 3 4 5; do "$b" startup 2>/dev/null; done | sort -k2 -n | sed -n 3p >>"$out"
 "$b" acquire "$secs" 1 2>/dev/null >>"$out"
+"$b" record 40 2>/dev/null >>"$out"
 v() { awk -v k="$1" '$1==k {print $2}' "$out"; }
 cat <<TABLE
 | measure | result | goal |
@@ -25,6 +26,7 @@ cat <<TABLE
 | CPU while acquiring, strip chart shown | $(v acquire_cpu_share_pct) % of a core | under 10 % |
 | CPU during a 3.0 s unanswered wait | $(v wait_cpu_share_pct) % of a core | under 5 % |
 | start to panel shown, sensor answering (median of 5) | $(v startup_to_panel_ms) ms | |
+| time recording adds per cycle (20 s without, 20 s with, alternating) | $(v record_cycle_added_ms) ms (the row alone $(v record_hooks_ms_per_record) ms) | at most 0.2 ms |
 | resident memory, after 10 % and at the end of the run | $(v acquire_rss_first_kib) KiB, $(v acquire_rss_last_kib) KiB | flat |
 TABLE
 rm -f "$out"

@@ -223,11 +223,23 @@ for i, (cid, cb, text, key) in enumerate(buttons):
            ctrl_props(cid, cb, '') + [prop('text', 'string', f'{text}   ({key})'),
                                       prop('shortcut', 'string', key)])
 
+# ---- keeping the measured data (in the free right part of the header) -----------------
+toggle('record', 70, 'CBF_ToggleRecord', 470, 16, 92, 30, 'Record', False, on_text='\u25cf Recording',
+       off_text='Record')
+widget('QLineEdit', 'recordRows', 568, 16, 226, 30,
+       ctrl_props(71, 'CBF_DispRecord', 'string') + [prop('readOnly', 'bool', True),
+                                                     prop('focusPolicy', 'enum', 'Qt::NoFocus'),
+                                                     prop('text', 'string', 'Not recording')])
+widget('QPushButton', 'buttonExport', 800, 16, 90, 30,
+       ctrl_props(72, 'CBF_ButtonExport', '') + [prop('text', 'string', 'Export  (F7)'),
+                                                 prop('shortcut', 'string', 'F7')])
+
 style = """
 QFrame[deco="true"] { background: #f3f6f9; border: 1px solid #cfd8e0; border-radius: 4px; }
 QSpinBox[display="true"] { background: #0f1b26; color: #8ef58e; font: bold 15pt; border-radius: 3px; }
 QSpinBox[display="true"]:disabled { color: #4a6a4a; }
 QPushButton:checked { background: #0080ff; color: white; font-weight: bold; }
+QPushButton#record:checked { background: #c62828; }
 """
 
 doc = f'''<?xml version="1.0" encoding="UTF-8"?>

@@ -1,5 +1,6 @@
 #include "Varnov30.h"
 
+#include "capture.h"
 #include "com232.h"
 #include "gui.h"
 #include "logo.h"
@@ -109,6 +110,17 @@ const char InfoGraphData2[] = " If TRIGGER=ADJ EXT is selected, the sensor recor
     " In practice, the ACTIVE window should be open approx. 60% of IN0 to IN0. The edge should lie in the                           \n"
     " middle of the active window (30%).";
 
+const char InfoButtonRecord[] = " Records the live data in a CSV file of your choice.                          \n"
+    " Every record the sensor sends while recording adds one row: time, DAT0, DAT1, NORM,                          \n"
+    " EDGE, IN0, IN1, TRSH, HYSTERESIS and the EDGE and WIN percentages.                          \n"
+    " Choosing an existing recording adds to it. Each row is saved as it arrives.                          \n"
+    " Press again to stop recording. Start option: --record FILE ";
+const char InfoDispRecord[] = " Displays the rows recorded so far and the file they are written to,                          \n"
+    " or why the recording stopped (shown in red). ";
+const char InfoButtonExport[] = " Saves the graph on view as a PNG picture.                          \n"
+    " The JUMP BUFFER can also be saved with its threshold as a CSV file (name ending .csv).                          \n"
+    " Shortcut Key: F7. ";
+
 // ---- start-up and shutdown ----------------------------------------------------------
 
 namespace {
@@ -211,9 +223,11 @@ int WinMain(void* hInstance, void* /*hPrevInstance*/, char* /*lpszCmdLine*/, int
         proj_dir[0] = '\0';
     }
     InitVars();
+    capture::Init();
     com232::InitRS232(com232::com);
     DisplayPanel(panel);
     RunUserInterface();
+    capture::Finish();
     CloseCom(com232::com);
     DiscardPanel(panel);
     return 0;
@@ -388,6 +402,9 @@ HELP_ONLY(CBF_DispStatus, InfoStatus)
 HELP_ONLY(CBF_GraphRaw1, InfoGraph)
 HELP_ONLY(CBF_GraphData1, InfoGraphData1)
 HELP_ONLY(CBF_GraphData2, InfoGraphData2)
+ON_COMMIT(CBF_ToggleRecord, InfoButtonRecord, capture::ToggleRecord())
+HELP_ONLY(CBF_DispRecord, InfoDispRecord)
+ON_COMMIT(CBF_ButtonExport, InfoButtonExport, capture::Export())
 
 // ---- callback table -----------------------------------------------------------------
 
@@ -408,7 +425,8 @@ void RegisterCallbackTable() {
         C(CBF_DECO6),            C(CBF_DispDat0),      C(CBF_DispDat1),
         C(CBF_DispNORM),         C(CBF_DispTRSH),      C(CBF_DispEdge),
         C(CBF_DispWin),          C(CBF_DispStatus),    C(CBF_GraphRaw1),
-        C(CBF_GraphData1),       C(CBF_GraphData2),
+        C(CBF_GraphData1),       C(CBF_GraphData2),    C(CBF_ToggleRecord),
+        C(CBF_DispRecord),       C(CBF_ButtonExport),
     };
 #undef C
     RegisterCallbacks(table, sizeof table / sizeof table[0]);

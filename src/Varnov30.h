@@ -48,6 +48,10 @@ constexpr int PANEL_DECO3 = 63;
 constexpr int PANEL_DECO4 = 64;
 constexpr int PANEL_DECO5 = 65;
 constexpr int PANEL_DECO6 = 66;
+// Keeping the measured data: recording of the live records and the export of the graph.
+constexpr int PANEL_RECORD = 70;
+constexpr int PANEL_RECORD_ROWS = 71;
+constexpr int PANEL_BUTTON_EXPORT = 72;
 
 namespace Varnov30 {
 
@@ -108,6 +112,9 @@ VARNO_CTRL_CALLBACK(CBF_DispStatus);
 VARNO_CTRL_CALLBACK(CBF_GraphRaw1);
 VARNO_CTRL_CALLBACK(CBF_GraphData1);
 VARNO_CTRL_CALLBACK(CBF_GraphData2);
+VARNO_CTRL_CALLBACK(CBF_ToggleRecord);
+VARNO_CTRL_CALLBACK(CBF_DispRecord);
+VARNO_CTRL_CALLBACK(CBF_ButtonExport);
 
 // ---- help texts ---------------------------------------------------------------------
 extern const char InfoButtonGo[], InfoButtonStop[], InfoButtonSend[], InfoButtonGet[],
@@ -117,6 +124,6 @@ extern const char InfoButtonGo[], InfoButtonStop[], InfoButtonSend[], InfoButton
     InfoEditDeadTimeMode[], InfoEditDeadTime[], InfoEditConnect[], InfoSelectSource[],
     InfoSelectMEM[], InfoSwitchPara[], InfoDispDat0[], InfoDispDat1[], InfoDispNORM[],
     InfoDispEDGE[], InfoDispWIN[], InfoDispTrsh[], InfoStatus[], InfoGraph[], InfoGraphData1[],
-    InfoGraphData2[];
+    InfoGraphData2[], InfoButtonRecord[], InfoDispRecord[], InfoButtonExport[];
 
 } // namespace Varnov30

@@ -2,6 +2,7 @@
 
 #include "Varnov30.h"
 #include "analysis.h"
+#include "capture.h"
 #include "com232.h"
 #include "runtime/runtime.h"
 
@@ -24,6 +25,7 @@ unsigned char para = 0;
 int source = 0;
 double alldata[HistoryLen] = {};
 unsigned char jumpbuf[JumpBufLen] = {};
+unsigned char jumpline = 0;
 char file_name[260] = {};
 
 namespace {
@@ -246,6 +248,7 @@ bool confirmRecord() {
         return false;
     }
     ++confirmedRecords;
+    capture::Confirmed(); // its row, when recording
     return true;
 }
 
@@ -278,6 +281,7 @@ int GetData() {
             com232::CopyDatatoVars();
             SetPanelData();
             ShowGraph();
+            capture::Arrived();
             recordPending = true;
         } else {
             com232::TimeoutReport();
@@ -293,6 +297,7 @@ int GetData() {
         confirmRecord();
     }
     recordPending = false;
+    capture::AcquisitionEnded();
     return 0;
 }
 
@@ -388,6 +393,7 @@ void GetJmpBuf() {
         jumpbuf[i] = com232::szReadBuf[i];
         line[i] = com232::dataTrshWork;
     }
+    jumpline = com232::dataTrshWork;
     DeleteGraphPlot(pnl(), PANEL_GRAPH_JMPBUF, -1, 1);
     setVisible(PANEL_GRAPH_ADJ, 0);
     setVisible(PANEL_GRAPH_RAW, 0);

@@ -12,6 +12,7 @@ extern unsigned char para;        // 1 while parameter page 1 is shown
 extern int source;                // signal group shown in the graph area: 0, 1, 2
 extern double alldata[HistoryLen];
 extern unsigned char jumpbuf[JumpBufLen];
+extern unsigned char jumpline; // the working threshold drawn with the jump buffer
 extern char file_name[260];
 
 // Power: sensor code 46 is 0 %, 0 is 100 %. A percentage goes out as it always has

@@ -1,5 +1,6 @@
 // Run-time start-up: the program's options, the engine, then WinMain.
 #include "Varnov30.h"
+#include "capture.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/startup.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     if (opts.simulate && !com1Bound)
         runtime::BindSerialEndpoint(1, std::make_shared<sim::SimEndpoint>());
     if (!opts.screenshot.empty()) runtime::ScheduleScreenshot(opts.screenshot, 1500);
+    if (!opts.record.empty()) capture::SetStartupFile(opts.record.c_str());
 
     return Varnov30::WinMain(nullptr, nullptr, nullptr, 1);
 }

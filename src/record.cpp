@@ -22,6 +22,8 @@ void fail(const char* what) {
                   std::strerror(errno ? errno : EIO));
 }
 
+bool startsWithHeader();
+
 } // namespace
 
 const char* Header() {
@@ -55,11 +57,24 @@ void IsoTimeNow(char* out, std::size_t size) {
     std::snprintf(out, size, "%s.%03ldZ", base, ms < 0 ? 0 : ms);
 }
 
+namespace {
+
+bool startsWithHeader() {
+    const std::string header = Header();
+    std::string first(header.size() + 1, '\0');
+    std::fseek(file, 0, SEEK_SET);
+    const std::size_t n = std::fread(first.data(), 1, first.size(), file);
+    first.resize(n);
+    return first == header + "\n" || first == header + "\r";
+}
+
+} // namespace
+
 bool Start(const char* p, double now) {
     Stop();
     path = p ? p : "";
     errno = 0;
-    file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
+    file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab+");
     if (!file) {
         fail("Cannot open");
         return false;
@@ -68,12 +83,25 @@ bool Start(const char* p, double now) {
     rows = 0;
     lastError[0] = '\0';
     std::fseek(file, 0, SEEK_END);
-    if (std::ftell(file) == 0) {
-        if (std::fprintf(file, "%s\n", Header()) < 0 || std::fflush(file) != 0) {
-            fail("Cannot write");
-            Stop();
-            return false;
-        }
+    const long size = std::ftell(file);
+    const char* lead = nullptr;
+    if (size == 0) {
+        lead = Header();
+    } else if (!startsWithHeader()) {
+        // Rows are never added to a file of another kind (a mistyped name).
+        std::snprintf(lastError, sizeof lastError,
+                      "Not a recording (its first line is not the column header): %s",
+                      path.c_str());
+        Stop();
+        return false;
+    } else if (size > 0 && std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n') {
+        lead = ""; // the last row of an earlier run was cut short: it keeps a line of its own
+    }
+    std::fseek(file, 0, SEEK_END);
+    if (lead && (std::fprintf(file, "%s\n", lead) < 0 || std::fflush(file) != 0)) {
+        fail("Cannot write to");
+        Stop();
+        return false;
     }
     return true;
 }
@@ -88,12 +116,14 @@ const char* Path() { return path.c_str(); }
 int Rows() { return rows; }
 const char* LastError() { return lastError; }
 
-bool Append(const unsigned char* rec, unsigned char hysteresis, double now) {
+bool Append(const unsigned char* rec, unsigned char hysteresis, double now,
+            const char* isoTime) {
     if (!file) return false;
     char when[40];
-    IsoTimeNow(when, sizeof when);
+    if (!isoTime) IsoTimeNow(when, sizeof when);
     char row[256];
-    const int n = FormatRow(row, sizeof row, when, now - started, rec, hysteresis);
+    const int n = FormatRow(row, sizeof row, isoTime ? isoTime : when, now - started, rec,
+                            hysteresis);
     errno = 0;
     // Each row reaches the file as it arrives: a crash loses at most the record in flight.
     if (n < 0 || std::fprintf(file, "%s\n", row) < 0 || std::fflush(file) != 0 ||

@@ -20,7 +20,7 @@ int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
 void IsoTimeNow(char* out, std::size_t size);
 
 // Starts recording into `path` (appended to; the header is written only into a new or
-// empty file). `now` is the monotonic clock in seconds (the run-time's Timer()). Returns
+// empty file, and a last row cut short by an earlier failure is ended first). `now` is the monotonic clock in seconds (the run-time's Timer()). Returns
 // false, with LastError() saying why, when the file cannot be opened.
 bool Start(const char* path, double now);
 // Ends the recording and closes the file.
@@ -32,8 +32,10 @@ int Rows();
 // Why the last Start or Append failed.
 const char* LastError();
 
-// Appends the row for one record. A write error (disk full, file gone) stops the
-// recording and returns false; LastError() says why.
-bool Append(const unsigned char* rec, unsigned char hysteresis, double now);
+// Appends the row for one record, `now` and `isoTime` being when it arrived (isoTime null:
+// the present time). A write error (disk full, file gone) stops the recording and returns
+// false; LastError() says why.
+bool Append(const unsigned char* rec, unsigned char hysteresis, double now,
+            const char* isoTime = nullptr);
 
 } // namespace record

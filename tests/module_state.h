@@ -32,6 +32,7 @@ inline void clearModuleState() {
     gui::source = 0;
     std::memset(gui::alldata, 0, sizeof gui::alldata);
     std::memset(gui::jumpbuf, 0, sizeof gui::jumpbuf);
+    gui::jumpline = 0;
     std::memset(gui::file_name, 0, sizeof gui::file_name);
     gui::confirmedRecords = 0;
 }

@@ -68,6 +68,9 @@ const Help helpTable[] = {
     {PANEL_GRAPH_RAW, InfoGraph},
     {PANEL_GRAPH_JMPBUF, InfoGraphData1},
     {PANEL_GRAPH_ADJ, InfoGraphData2},
+    {PANEL_RECORD, InfoButtonRecord},
+    {PANEL_RECORD_ROWS, InfoDispRecord},
+    {PANEL_BUTTON_EXPORT, InfoButtonExport},
 };
 
 const int plainControls[] = {PANEL_THRESHOLD, PANEL_HYSTERESIS, PANEL_DELTATRSH, PANEL_POWER,
@@ -175,7 +178,7 @@ protected:
 
 TEST_F(CommandTest, EveryCallbackGivesItsHelpOnRightClickAndDoesNothingElse) {
     arrange();
-    ASSERT_EQ(std::size(helpTable), 41u);
+    ASSERT_EQ(std::size(helpTable), 44u); // 41 of the system, 3 of recording and export
     for (const auto& h : helpTable) {
         popups.clear();
         const Snapshot before = snapshot();

@@ -23,6 +23,9 @@ extern bool quitFlag;
 extern int quitCode;
 extern std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
 
+// The widget of a loaded control (null when the panel has no such control).
+QWidget* CtrlWidget(int panel, int control);
+
 // ---- serial ---------------------------------------------------------------------------
 // The PORT selector: filled with the numbered ports, and filled again each time it opens.
 void FillPortSelector(QComboBox* box);

@@ -55,4 +55,9 @@ int dispatchPanel(int panel, int event) {
     return p->cb(panel, event, nullptr, 0, 0);
 }
 
+QWidget* CtrlWidget(int panel, int control) {
+    Control* c = findCtrl(panel, control);
+    return c ? c->w : nullptr;
+}
+
 } // namespace runtime::detail

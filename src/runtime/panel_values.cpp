@@ -158,9 +158,15 @@ int SetCtrlVal(int panel, int control, const char* value) {
     Control* c = findCtrl(panel, control);
     if (!c) return UIE_BAD_CONTROL;
     const QString text = QString::fromLocal8Bit(value ? value : "");
-    if (c->kind == Kind::String)
-        qobject_cast<QLineEdit*>(c->w)->setText(text);
-    else if (c->kind == Kind::TextMsg) {
+    if (c->kind == Kind::String) {
+        auto* edit = qobject_cast<QLineEdit*>(c->w);
+        edit->setText(text);
+        if (edit->isReadOnly()) {
+            // A display: its beginning in view, the whole text on hovering.
+            edit->setCursorPosition(0);
+            edit->setToolTip(text);
+        }
+    } else if (c->kind == Kind::TextMsg) {
         qobject_cast<QLabel*>(c->w)->setText(text);
         c->w->adjustSize();
     } else
@@ -201,9 +207,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     case ATTR_TEXT_COLOR:
     case ATTR_TEXT_BGCOLOR: {
         QPalette pal = w->palette();
-        if (attribute == ATTR_TEXT_COLOR)
+        if (attribute == ATTR_TEXT_COLOR) {
             pal.setColor(QPalette::WindowText, rgb(value));
-        else if (value == VAL_TRANSPARENT)
+            pal.setColor(QPalette::Text, rgb(value)); // the text of an edit field
+        } else if (value == VAL_TRANSPARENT)
             w->setAutoFillBackground(false);
         else {
             pal.setColor(QPalette::Window, rgb(value));

@@ -182,6 +182,15 @@ int LastFileErrorLine();
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) { return GetProjectDirN(dir, N); }
 
+// ---- saving what the operator sees ---------------------------------------------
+// A picture of a graph or strip chart as shown, at its size on the panel, saved as PNG.
+// Returns 0, UIE_BAD_CONTROL, or FILE_WRITE_FAILED when the file cannot be written.
+int SaveGraphImage(int panel, int control, const char* path);
+// The folder the operator's own files are offered in: the home folder when it can be
+// written to, else the working folder. Empty when neither fits into `dir`.
+int GetUserDirN(char* dir, std::size_t size);
+template <std::size_t N> int GetUserDir(char (&dir)[N]) { return GetUserDirN(dir, N); }
+
 // ---- RS-232 -------------------------------------------------------------------
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);

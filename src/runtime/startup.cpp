@@ -53,6 +53,8 @@ struct Parser {
                                             "--port 1=... is given)."};
     QCommandLineOption screenshot{
         "screenshot", "Save a picture of the panel once it is shown, then quit.", "FILE"};
+    QCommandLineOption record{"record", "Record the live data into the CSV file FILE (added to).",
+                              "FILE"};
     QCommandLineOption help{QStringList{"h", "help"}, "Show this text and exit."};
     QCommandLineOption version{"version", "Show the version and exit."};
 
@@ -60,7 +62,7 @@ struct Parser {
         p.setApplicationDescription(
             "Operator program for the VARNO optical edge-counting sensor on an RS-232 line.");
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        p.addOptions({port, simulate, screenshot, help, version});
+        p.addOptions({port, simulate, screenshot, record, help, version});
         for (const char* name : qtValueOptions) {
             QCommandLineOption o(name, "Qt option", "value");
             o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -116,6 +118,7 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     o.version = parser.p.isSet(parser.version);
     o.simulate = parser.p.isSet(parser.simulate);
     o.screenshot = parser.p.value(parser.screenshot).toStdString();
+    o.record = parser.p.value(parser.record).toStdString();
     for (const QString& v : parser.p.values(parser.port)) {
         const int eq = int(v.indexOf('='));
         bool ok = false;

@@ -12,6 +12,7 @@ struct StartupOptions {
     bool help = false;
     bool version = false;
     std::string screenshot; // save a picture of the panel once shown, then quit
+    std::string record;     // record the live data into this CSV file
     std::vector<std::pair<int, std::string>> ports;
     std::string error; // set when the command line is wrong
 };

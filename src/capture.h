@@ -1,0 +1,31 @@
+// Keeping what the sensor measured: the Record control (the live records taken as good,
+// one CSV row each, see record.h) and the export of the graph on view.
+#pragma once
+
+namespace capture {
+
+// The file named on the command line (--record); recording into it starts with Init.
+void SetStartupFile(const char* path);
+// Once the panel is up: shows the recording state and starts the start-up recording.
+void Init();
+// Ends a recording (program end).
+void Finish();
+
+// A live record has just been shown (com232::databuf): note when it came, and the
+// hysteresis it was shown with, for its row.
+void Arrived();
+// The record shown last was taken as good: its row goes to the file while recording.
+void Confirmed();
+// The acquisition has ended: the row count shown is brought up to date.
+void AcquisitionEnded();
+
+// The Record control was switched: asks for a file and starts, or ends the recording.
+void ToggleRecord();
+// Saves the graph on view as PNG, or the jump buffer as CSV (by the name's ending).
+void Export();
+
+// The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold.
+// Returns false when the file cannot be written.
+bool WriteJumpBufferCsv(const char* path);
+
+} // namespace capture
