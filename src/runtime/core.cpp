@@ -72,6 +72,12 @@ int InitRuntime(int* argc, char** argv) {
     return 0;
 }
 
+int InitRuntimeNoDisplay(int* argc, char** argv) {
+    if (!QCoreApplication::instance()) new QCoreApplication(*argc, argv);
+    if (!realClock.isValid()) realClock.start();
+    return 0;
+}
+
 bool RuntimeReady() { return QCoreApplication::instance() != nullptr; }
 
 // ---- pump and time ------------------------------------------------------------------
@@ -95,7 +101,7 @@ int ProcessSystemEvents() {
             // (serial data included), for at most a millisecond, and not past the
             // moment an in-process peer delivers.
             if (!wakeTimer) {
-                wakeTimer = new QTimer(theApp);
+                wakeTimer = new QTimer(QCoreApplication::instance());
                 wakeTimer->setSingleShot(true);
                 wakeTimer->setTimerType(Qt::PreciseTimer);
             }

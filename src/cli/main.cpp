@@ -1,0 +1,12 @@
+// varno-cli: the engine without a display, then the command line.
+#include "cli.h"
+#include "runtime/runtime.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // The engine keeps its own copy of the arguments; the command line is read from ours.
+    static int engineArgc = 1;
+    runtime::InitRuntimeNoDisplay(&engineArgc, argv);
+    return cli::Main(argc, argv, stdout, stderr);
+}
