@@ -1,14 +1,12 @@
-// varno-cli's operations over com232: the same frames and reply wait as the panel, the
-// same flushes and pauses; failures end in a message on stderr and an exit code.
+// varno-cli's commands over com232: the same frames and reply wait as the panel, the same
+// flushes and pauses; failures end in a message on stderr and an exit code.
 #include "cli.h"
 
 #include "com232.h"
-#include "record.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
+#include "session.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -17,188 +15,11 @@
 #endif
 
 using namespace runtime;
-using com232::AnzData;
 using com232::AnzPara;
 
 namespace cli {
 
 namespace {
-
-constexpr int JumpBufLen = 16;
-constexpr double RamPause = 0.1; // the panel's pause before a read
-constexpr double EepromPause = 1.5;
-constexpr int CyclePauseMs = 50; // between live cycles
-// A --port given as a path stands for this COM number.
-constexpr int PathPort = 1;
-
-const char* const paraNames[AnzPara] = {
-    "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
-    "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void onInterrupt(int) {
-    stopRequested = 1;
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
-}
-
-std::string hex2(unsigned v) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%02X", v & 0xFFu);
-    return b;
-}
-
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\', out += char(c);
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20)
-            out += "\\u00" + hex2(c);
-        else
-            out += char(c);
-    }
-    return out + "\"";
-}
-
-std::string jsonArray(const unsigned char* v, int n) {
-    std::string out = "[";
-    for (int i = 0; i < n; ++i)
-        out += (i ? "," : "") + std::to_string(v[i]);
-    return out + "]";
-}
-
-const char* targetName(int target) {
-    return target == com232::EEPROM ? "eeprom" : "ram";
-}
-
-// One command's run: where it prints, what it is called in messages, its port.
-struct Session {
-    const Options& o;
-    std::FILE* out;
-    std::FILE* err;
-    std::string what; // "read ram", for messages
-    int port = 0;
-    std::string portName; // as the user gave it
-    bool opened = false;
-
-    // Prints the failure on stderr (and, with --json, as the object on stdout).
-    int fail(int code, const std::string& message) {
-        std::fprintf(err, "varno-cli: %s: %s\n", what.c_str(), message.c_str());
-        if (o.json)
-            std::fprintf(out,
-                         "{\"command\":%s,\"port\":%s,\"ok\":false,\"exit\":%d,\"error\":%s}\n",
-                         jsonString(what).c_str(), jsonString(portName).c_str(), code,
-                         jsonString(message).c_str());
-        return code;
-    }
-};
-
-// Opens the port as the panel does (4800 8N1, flushed, no handshake), without the line
-// check: each command sends only its own requests.
-int openPort(Session& s) {
-    com232::com = s.port;
-    com232::sync = 0x55;
-    com232::poll = 0;
-    const int rc = OpenComConfig(s.port, "", 4800, 0, 8, 1, 1024, 1024);
-    if (rc < 0) {
-        std::string why = PortOpenFailure(s.port);
-        if (why.empty()) {
-            const std::string device = PortDeviceName(s.port);
-            why = device.empty()
-                      ? "COM" + std::to_string(s.port) + " is not there (see varno-cli ports)"
-                      : device + ": " + com232::OpenResultText(rc);
-        }
-        return s.fail(ExitFileOrPort, "cannot open the port: " + why);
-    }
-    s.opened = true;
-    SetComTime(s.port, 2.0);
-    FlushInQ(s.port);
-    FlushOutQ(s.port);
-    SetCTSMode(s.port, 0);
-    return ExitDone;
-}
-
-// The panel's pause before a request: the event pump keeps running.
-void pause(double seconds) {
-    const double t0 = Timer();
-    while (Timer() - t0 < seconds)
-        ProcessSystemEvents();
-}
-
-std::string requestName(unsigned char code) {
-    return "55 " + hex2(code);
-}
-
-// Sends `code`; false (reported) when the frame did not go out whole.
-bool send(Session& s, unsigned char code, int& rc) {
-    com232::SendRequest(code);
-    if (com232::nBytesW == AnzPara + 2) return true;
-    rc = s.fail(ExitFileOrPort, "the request " + requestName(code) +
-                                    " could not be written: the port failed or was lost");
-    return false;
-}
-
-// Why a reply wait failed, as the exit code and message say it.
-int replyFailure(Session& s, unsigned char code, int expected) {
-    if (GetInQLen(s.port) < 0)
-        return s.fail(ExitFileOrPort,
-                      "the port was lost while waiting for the reply to " + requestName(code));
-    const std::string req = "the request " + requestName(code);
-    if (com232::nBytesR == 0)
-        return s.fail(ExitSensor, "no reply from the sensor to " + req + " within 3.0 s");
-    if (com232::nBytesR < expected)
-        return s.fail(ExitSensor, "the sensor answered " + req + " with " +
-                                      std::to_string(com232::nBytesR) + " of " +
-                                      std::to_string(expected) + " bytes within 3.0 s");
-    return s.fail(ExitSensor, "the reply to " + req + " was too long (more than " +
-                                  std::to_string(expected) + " bytes)");
-}
-
-// A reading request as the panel sends it: input and output flushed, the frame, the wait.
-int request(Session& s, unsigned char code, int expected) {
-    FlushInQ(s.port);
-    FlushOutQ(s.port);
-    int rc = ExitDone;
-    if (!send(s, code, rc)) return rc;
-    if (com232::AwaitReply(expected) != com232::Reply::Complete)
-        return replyFailure(s, code, expected);
-    return ExitDone;
-}
-
-// The panel's read: the pause, then 55 03 or 55 04. The block lands in pp.
-int readBlock(Session& s, int target) {
-    pause(target == com232::EEPROM ? EepromPause : RamPause);
-    const int rc = request(s, target == com232::EEPROM ? 4 : 3, AnzPara);
-    if (rc != ExitDone) return rc;
-    com232::GetRxBufPara();
-    com232::CopyPPtoVars();
-    return ExitDone;
-}
-
-std::string fileProblem(const std::string& path, int rc) {
-    switch (rc) {
-    case FILE_CANNOT_OPEN: {
-        errno = 0;
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        const int e = errno;
-        if (f) std::fclose(f);
-        return std::string("it cannot be opened: ") +
-               (e ? std::strerror(e) : "not a readable file");
-    }
-    case FILE_TOO_FEW_VALUES:
-        return "it holds fewer than 15 values";
-    case FILE_TOO_MANY_VALUES:
-        return "it holds more than 15 values";
-    case FILE_BAD_VALUE:
-        return "line " + std::to_string(LastFileErrorLine()) +
-               " holds a value that is not a whole number from 0 to 255";
-    default:
-        return "it is not a parameter file";
-    }
-}
 
 // ---- commands ---------------------------------------------------------------------------
 
@@ -295,71 +116,6 @@ int cmdWrite(Session& s) {
     return ExitDone;
 }
 
-// One live record held until the line is found quiet behind it.
-struct Held {
-    unsigned char rec[AnzData];
-    char when[40];
-    double at;
-};
-
-int cmdLive(Session& s) {
-    if (int rc = openPort(s); rc != ExitDone) return rc;
-    // The live requests carry the sensor's own block, never zeros it might misread.
-    if (int rc = readBlock(s, com232::RAM); rc != ExitDone) return rc;
-    const unsigned char hysteresis = com232::pp[1];
-    std::fprintf(s.out, "%s\n", record::Header());
-    std::fflush(s.out);
-    pause(RamPause);
-
-    stopRequested = 0;
-    auto* previous = std::signal(SIGINT, onInterrupt);
-    Held held{};
-    bool pending = false;
-    long rows = 0;
-    double started = -1.0;
-    int rc = ExitDone;
-    com232::poll = 1;
-    for (;;) {
-        if (pending) {
-            // Taken as good only once the line is quiet behind it: bytes waiting now are
-            // strays, and the record may have been the front of a longer reply.
-            ProcessSystemEvents();
-            if (GetInQLen(s.port) != 0) {
-                rc = s.fail(ExitSensor, "stray bytes followed the reply to 55 05 (record " +
-                                            std::to_string(rows + 1) +
-                                            "): it was not a live record");
-                break;
-            }
-            pending = false;
-            std::memcpy(com232::databuf, held.rec, AnzData);
-            com232::CopyDatatoVars();
-            char row[256];
-            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0)
-                std::fprintf(s.out, "%s\n", row);
-            std::fflush(s.out);
-            ++rows;
-        }
-        if (stopRequested || (s.o.count > 0 && rows >= s.o.count)) break;
-        FlushInQ(s.port);
-        FlushOutQ(s.port);
-        if (started < 0) started = Timer();
-        if (!send(s, 5, rc)) break;
-        if (com232::AwaitReply(AnzData, true) != com232::Reply::Complete) {
-            rc = replyFailure(s, 5, AnzData);
-            break;
-        }
-        std::memcpy(held.rec, com232::szReadBuf, AnzData);
-        record::IsoTimeNow(held.when, sizeof held.when);
-        held.at = Timer() - started;
-        pending = true;
-        ProcessSystemEvents();
-        Sleep(CyclePauseMs);
-    }
-    com232::poll = 0;
-    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
-    return rc;
-}
-
 int cmdJumpBuf(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     pause(RamPause);
@@ -400,10 +156,6 @@ std::string commandWhat(const Options& o) {
 
 } // namespace
 
-void RequestStop() {
-    stopRequested = 1;
-}
-
 int Run(const Options& o, std::FILE* out, std::FILE* err) {
     if (o.command == Command::Help) {
         std::fputs(HelpText(), out);
@@ -413,8 +165,7 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
         std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
         return ExitDone;
     }
-    Session s{o, out, err, commandWhat(o)};
-    s.portName = o.port;
+    Session s{o, out, err, commandWhat(o), 0, o.port};
     const int number = PortNumber(o.port);
     if (number < 0) {
         std::fprintf(err, "varno-cli: no such port number: %s\n", o.port.c_str());

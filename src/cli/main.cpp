@@ -8,5 +8,6 @@ int main(int argc, char** argv) {
     // The engine keeps its own copy of the arguments; the command line is read from ours.
     static int engineArgc = 1;
     runtime::InitRuntimeNoDisplay(&engineArgc, argv);
+    runtime::SetSerialStderrReports(false); // the commands say it in their own words
     return cli::Main(argc, argv, stdout, stderr);
 }

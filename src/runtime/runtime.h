@@ -208,5 +208,8 @@ void InstallPortEventCallback(PortEventCallbackPtr callback);
 const char* PortOpenFailure(int port);
 // The device a port number stands for, as the operator knows it ("" if none).
 const char* PortDeviceName(int port);
+// A lost port and a failed opening are also written to stderr (on by default); a program
+// that reports them in its own words turns this off.
+void SetSerialStderrReports(bool on);
 
 } // namespace runtime
