@@ -188,3 +188,11 @@ TEST_F(Cli, PortsListsTheBoundPorts) {
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("COM1  simulated sensor\n"), std::string::npos) << r.out;
 }
+
+TEST_F(Cli, BytesThatArriveDuringThePauseAreFlushedBeforeTheRead) {
+    auto p = peer(standardAnswer);
+    p->schedule(0.05, Bytes{0x13, 0x37}); // a late answer to something else
+    const Result r = run({"read", "ram"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, fileText(block15));
+}

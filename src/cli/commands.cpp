@@ -201,7 +201,11 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
     default:
         break;
     }
-    std::fflush(out);
+    // Output that did not arrive (a full disk behind a redirection) is a file error.
+    if ((std::fflush(out) != 0 || std::ferror(out)) && rc == ExitDone) {
+        std::fprintf(err, "varno-cli: %s: the output could not be written\n", s.what.c_str());
+        rc = ExitFileOrPort;
+    }
     if (s.opened) CloseCom(s.port);
     return rc;
 }
