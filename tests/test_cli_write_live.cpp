@@ -29,6 +29,8 @@ TEST_F(Cli, WriteEepromSendsTheBlockAndNothingElse) {
     const Result r = run({"write", f, "eeprom"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(asBytes(written()), frameFor(2, block15.data()));
+    // The frame has time to leave before the port closes.
+    EXPECT_GE(r.seconds, 0.1);
     // Let the frame reach the sensor.
     for (int i = 0; i < 100; ++i)
         rt::ProcessSystemEvents();

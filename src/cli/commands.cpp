@@ -97,6 +97,9 @@ int cmdWrite(Session& s) {
     int rc = ExitDone;
     if (!send(s, code, rc)) return rc;
     if (!s.o.verify) {
+        // The port closes next, and closing may set the line back to other settings at
+        // once: the frame leaves the driver and the adapter first.
+        pause(DrainTime);
         std::fprintf(s.out, "sent %s to %s\n", file.c_str(), targetName(s.o.target));
         return ExitDone;
     }

@@ -14,6 +14,9 @@ constexpr int JumpBufLen = 16;
 constexpr double RamPause = 0.1; // the panel's pause before a read
 constexpr double EepromPause = 1.5;
 constexpr int CyclePauseMs = 50; // between live cycles
+// Time for a frame to leave before the port closes: 17 bytes at 4800 baud take 35 ms, an
+// adapter holds them up to another 16 ms.
+constexpr double DrainTime = 0.1;
 // A --port given as a path stands for this COM number.
 constexpr int PathPort = 1;
 
