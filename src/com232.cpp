@@ -157,11 +157,14 @@ void TimeoutReport() {
     MessagePopup("INFO", InfoTimeout);
 }
 
+bool LineCheckReplyOk() {
+    return nBytesR == 3 && szReadBuf[0] == 0xAA && szReadBuf[1] == 0x03 && szReadBuf[2] == 0x00;
+}
+
 void CheckComLine() {
     SendRequest(7);
     const Reply r = AwaitReply(3);
-    if (r == Reply::Complete && szReadBuf[0] == 0xAA && szReadBuf[1] == 0x03 &&
-        szReadBuf[2] == 0x00) {
+    if (r == Reply::Complete && LineCheckReplyOk()) {
         showStatus(LineOkText);
         gui::GetPara();
     } else {

@@ -54,6 +54,8 @@ void FillTxBuf(unsigned char code);
 void GetRxBufPara();
 void GetRxBufData();
 void CheckComLine();
+// True when the reply read last is the line check's good answer, AA 03 00.
+bool LineCheckReplyOk();
 
 // The status text for an opening result.
 const char* OpenResultText(int result);

@@ -33,6 +33,12 @@ int InitRuntime(int* argc, char** argv) {
     return 0;
 }
 
+int InitRuntimeNoDisplay(int* argc, char** argv) {
+    if (!QCoreApplication::instance()) new QCoreApplication(*argc, argv);
+    detail::StartClock();
+    return 0;
+}
+
 bool RuntimeReady() {
     return QCoreApplication::instance() != nullptr;
 }

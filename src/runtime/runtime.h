@@ -99,6 +99,9 @@ void RegisterCallbacks(const CallbackEntry* table, std::size_t count);
 // Starts the engine (the QApplication). Returns 0, or a negative value when no
 // display can be reached. Safe to call more than once; later calls only confirm.
 int InitRuntime(int* argc, char** argv);
+// Starts the engine without a display (for programs without panels): serial ports, the
+// event pump, time and files work; panels and pop-ups do not. Returns 0.
+int InitRuntimeNoDisplay(int* argc, char** argv);
 bool RuntimeReady();
 
 // ---- panels and controls ------------------------------------------------------
@@ -217,5 +220,8 @@ void InstallPortEventCallback(PortEventCallbackPtr callback);
 const char* PortOpenFailure(int port);
 // The device a port number stands for, as the operator knows it ("" if none).
 const char* PortDeviceName(int port);
+// A lost port and a failed opening are also written to stderr (on by default); a program
+// that reports them in its own words turns this off.
+void SetSerialStderrReports(bool on);
 
 } // namespace runtime

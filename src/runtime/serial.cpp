@@ -36,6 +36,7 @@ struct Port {
 };
 
 std::map<int, Port> ports;
+bool stderrReports = true; // a lost port and a failed opening also go to stderr
 
 void recordWrite(Port& p, const char* buf, int n) {
     p.written.append(buf, std::size_t(n));
@@ -51,8 +52,10 @@ void closePort(Port& p) {
 bool checkAlive(int number, Port& p) {
     if (!p.line) return false;
     if (p.line->alive()) return true;
-    std::fprintf(stderr, "varno: COM%d (%s) lost: %s\n", number,
-                 p.peer ? "simulated sensor" : p.device.c_str(), p.line->lostReason().c_str());
+    if (stderrReports)
+        std::fprintf(stderr, "varno: COM%d (%s) lost: %s\n", number,
+                     p.peer ? "simulated sensor" : p.device.c_str(),
+                     p.line->lostReason().c_str());
     closePort(p);
     detail::NotifyPortLost(number);
     return false;
@@ -135,7 +138,7 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
             detail::OpenDeviceLine(p->device, {baudRate, parity, dataBits, stopBits}, rc, reason);
         if (!p->line) {
             reason = detail::ExplainOpenFailure(p->device, rc == RS_NO_PORT_FOUND, reason);
-            std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
+            if (stderrReports) std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
             detail::SetOpenFailure(port, reason);
         }
     }
@@ -225,6 +228,8 @@ int CloseCom(int port) {
     closePort(*p);
     return 0;
 }
+
+void SetSerialStderrReports(bool on) { stderrReports = on; }
 
 const char* PortDeviceName(int port) {
     static std::string name;

@@ -1,0 +1,50 @@
+// varno-cli: the sensor operations for scripts (production lines, service), on the
+// program's own link module (com232). No panel: failures go to stderr and the exit code.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace cli {
+
+// Exit codes, as --help documents them.
+enum Exit {
+    ExitDone = 0,
+    ExitSensor = 1, // no reply, or a wrong one, within the reply wait
+    ExitUsage = 2,
+    ExitVerify = 3,     // --verify found a difference
+    ExitFileOrPort = 4, // a file or port error
+};
+
+enum class Command { None, Help, Version, Ports, Check, Read, Write, Live, JumpBuf };
+
+struct Options {
+    Command command = Command::None;
+    std::string port = "1"; // a COM number as the panel numbers them, or a device path
+    int target = 1;         // com232::RAM or com232::EEPROM
+    std::string file;       // write: the parameter file; read: -o FILE
+    bool verify = false;
+    bool json = false;
+    long count = 0; // live: records to print; 0 = until Ctrl-C
+};
+
+// Reads the command line (argv[0] is the program). False, with `error` saying why, when
+// it is wrong.
+bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error);
+const char* HelpText();
+
+// The port a --port value stands for: a number from 1 to 255 ("3" or "COM3"), or 0 for a
+// device path. -1 for a number out of range.
+int PortNumber(const std::string& spec);
+
+// Runs one command against the started engine: results on `out`, messages on `err`.
+// Returns the exit code.
+int Run(const Options& o, std::FILE* out, std::FILE* err);
+
+// Command line to exit code (the engine must be started).
+int Main(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+// Asks a running `live` to end after the current cycle (what Ctrl-C does).
+void RequestStop();
+
+} // namespace cli

@@ -1,0 +1,213 @@
+// varno-cli's command line: options, commands and the help text.
+#include "cli.h"
+
+#include "com232.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+const char* HelpText() {
+    return "Usage: varno-cli [--port PATH|N] [--json] COMMAND [ARGS]\n"
+           "Every sensor operation of the operator program, from a script: for production\n"
+           "lines and service. Same frames, same reply wait (3.0 s) as the panel.\n"
+           "\n"
+           "Options:\n"
+           "  --port PATH|N   the sensor's port: a device path (/dev/ttyUSB0, a pseudo-\n"
+           "                  terminal), or a COM number as the panel numbers them (3 or\n"
+           "                  COM3; see 'ports'). Default: COM1\n"
+           "  --json          read, jumpbuf and check print one JSON object instead (also\n"
+           "                  when they fail: \"ok\": false and the error)\n"
+           "  --help          show this text and exit\n"
+           "  --version       show the version and exit\n"
+           "\n"
+           "Commands:\n"
+           "  ports                       the numbered ports with device and description,\n"
+           "                              as the panel's PORT lists them\n"
+           "  check                       the line check (55 07); prints \"LINE OK\"\n"
+           "  read ram|eeprom [-o FILE]   reads the 15 parameters (55 03 or 55 04, after\n"
+           "                              the panel's pause: 0.1 s, 1.5 s for EEPROM) and\n"
+           "                              prints them in the parameter file's format, or\n"
+           "                              writes that file (replaced only when complete)\n"
+           "  write FILE ram|eeprom [--verify]\n"
+           "                              checks FILE as the panel's load does (a bad file\n"
+           "                              puts nothing on the line), sends it (55 01 or\n"
+           "                              55 02); --verify reads the block back from the\n"
+           "                              same target after the same pause and names every\n"
+           "                              byte that differs\n"
+           "  live [--count N]            reads RAM once (the live requests carry that\n"
+           "                              block), then runs acquisition cycles (55 05,\n"
+           "                              50 ms apart) and prints the recording's CSV: a row\n"
+           "                              per record, once the line was found quiet behind\n"
+           "                              it. hysteresis is the RAM block's. Stops after N\n"
+           "                              records, or cleanly at Ctrl-C after the current\n"
+           "                              cycle\n"
+           "  jumpbuf                     reads the jump buffer (55 06): its 16 values,\n"
+           "                              oldest first, as CSV with the working threshold of\n"
+           "                              the last live record (none in a run of its own: 0)\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  done\n"
+           "  1  the sensor did not answer, or answered wrongly, within the 3.0 s reply\n"
+           "     wait (the message on stderr names the request)\n"
+           "  2  usage: unknown command or option, missing or wrong argument\n"
+           "  3  --verify found a difference\n"
+           "  4  a file or port error, with its reason (missing, permission and the group\n"
+           "     to join, busy; a file that is not a parameter file)\n"
+           "\n"
+           "Several adapters: run one varno-cli per port, in parallel.\n";
+}
+
+int PortNumber(const std::string& spec) {
+    std::string digits = spec;
+    if (spec.size() > 3 && (spec[0] == 'C' || spec[0] == 'c') &&
+        (spec[1] == 'O' || spec[1] == 'o') && (spec[2] == 'M' || spec[2] == 'm'))
+        digits = spec.substr(3);
+    if (digits.empty() || digits.size() > 6) return 0;
+    for (char c : digits)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+    const long n = std::strtol(digits.c_str(), nullptr, 10);
+    return n >= 1 && n <= 255 ? int(n) : -1;
+}
+
+namespace {
+
+struct NamedCommand {
+    const char* name;
+    Command command;
+};
+constexpr NamedCommand commands[] = {{"ports", Command::Ports}, {"check", Command::Check},
+                                     {"read", Command::Read},   {"write", Command::Write},
+                                     {"live", Command::Live},   {"jumpbuf", Command::JumpBuf}};
+
+bool parseTarget(const std::string& word, int& target) {
+    if (word == "ram" || word == "RAM")
+        target = com232::RAM;
+    else if (word == "eeprom" || word == "EEPROM")
+        target = com232::EEPROM;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error) {
+    o = Options{};
+    std::vector<std::string> words;
+    std::string commandName;
+    bool countGiven = false, outputGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i] ? argv[i] : "";
+        // An option's value: "--opt=V" or the next argument.
+        auto value = [&](const std::string& name, std::string& v) {
+            if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
+                v = a.substr(name.size() + 1);
+                return true;
+            }
+            if (a != name) return false;
+            if (i + 1 >= argc) {
+                error = name + " needs a value";
+                return true;
+            }
+            v = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            o.command = Command::Help;
+            return true;
+        } else if (a == "--version") {
+            o.command = Command::Version;
+            return true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--verify") {
+            o.verify = true;
+        } else if (value("--port", v)) {
+            if (!error.empty()) return false;
+            if (v.empty() || PortNumber(v) < 0) {
+                error =
+                    "--port wants a device path or a COM number from 1 to 255, not \"" + v + "\"";
+                return false;
+            }
+            o.port = v;
+        } else if (value("--count", v)) {
+            if (!error.empty()) return false;
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 1 || n > 1000000000L) {
+                error = "--count wants a whole number of records from 1, not \"" + v + "\"";
+                return false;
+            }
+            o.count = n;
+            countGiven = true;
+        } else if (value("-o", v) || value("--output", v)) {
+            if (!error.empty()) return false;
+            if (v.empty()) {
+                error = "-o needs a file name";
+                return false;
+            }
+            o.file = v;
+            outputGiven = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else if (commandName.empty()) {
+            commandName = a;
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (commandName.empty()) {
+        error = "no command given";
+        return false;
+    }
+    for (const auto& c : commands)
+        if (commandName == c.name) o.command = c.command;
+    if (o.command == Command::None) {
+        error = "unknown command \"" + commandName + "\"";
+        return false;
+    }
+    // What each command takes.
+    const bool json =
+        o.command == Command::Read || o.command == Command::Check || o.command == Command::JumpBuf;
+    std::size_t wanted = 0;
+    switch (o.command) {
+    case Command::Read:
+        wanted = 1;
+        break;
+    case Command::Write:
+        wanted = 2;
+        break;
+    default:
+        break;
+    }
+    if (words.size() != wanted) {
+        error = commandName + (wanted == 0   ? " takes no arguments"
+                               : wanted == 1 ? " wants ram or eeprom"
+                                             : " wants FILE and ram or eeprom");
+        return false;
+    }
+    if (o.json && !json)
+        error = "--json goes with read, jumpbuf and check";
+    else if (o.verify && o.command != Command::Write)
+        error = "--verify goes with write";
+    else if (countGiven && o.command != Command::Live)
+        error = "--count goes with live";
+    else if (outputGiven && o.command != Command::Read)
+        error = "-o goes with read";
+    else if (o.command == Command::Read && !parseTarget(words[0], o.target))
+        error = "read wants ram or eeprom, not \"" + words[0] + "\"";
+    else if (o.command == Command::Write && !parseTarget(words[1], o.target))
+        error = "write wants FILE then ram or eeprom, not \"" + words[1] + "\"";
+    if (!error.empty()) return false;
+    if (o.command == Command::Write) o.file = words[0];
+    return true;
+}
+
+} // namespace cli

@@ -1,0 +1,188 @@
+// varno-cli as a program: without a display, against a pseudo-terminal playing the sensor
+// and against the stand-alone simulated sensor.
+#include "cli_fixture.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+// The far end of a pseudo-terminal, playing the sensor.
+class Pty {
+  public:
+    Pty() {
+        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
+        path_ = ptsname(fd_);
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd_, TCSANOW, &t);
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    const std::string& path() const { return path_; }
+    bool ok() const { return !path_.empty(); }
+    Bytes all;
+    bool nextFrame(Bytes& f) {
+        std::uint8_t buf[256];
+        ssize_t n;
+        while ((n = ::read(fd_, buf, sizeof buf)) > 0) {
+            in_.insert(in_.end(), buf, buf + n);
+            all.insert(all.end(), buf, buf + n);
+        }
+        if (in_.size() < 17) return false;
+        f.assign(in_.begin(), in_.begin() + 17);
+        in_.erase(in_.begin(), in_.begin() + 17);
+        return true;
+    }
+    void send(const Bytes& b) { (void)!::write(fd_, b.data(), b.size()); }
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+    Bytes in_;
+};
+
+struct Ran {
+    int code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+// Runs varno-cli without a display while `sensor` answers frames on the pty.
+Ran runProgram(const QStringList& args, Pty* pty = nullptr,
+               std::function<Bytes(const Bytes&)> sensor = nullptr) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    p.setProcessEnvironment(env);
+    QElapsedTimer t;
+    t.start();
+    p.start(VARNO_CLI_PATH, args);
+    Ran r;
+    if (!p.waitForStarted(5000)) return r;
+    while (!p.waitForFinished(2) && t.elapsed() < 20000) {
+        Bytes f;
+        while (pty && pty->nextFrame(f))
+            if (Bytes answer = sensor(f); !answer.empty()) pty->send(answer);
+    }
+    r.seconds = t.elapsed() / 1000.0;
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(3000);
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+TEST(CliProgram, ReadWriteVerifyAndJumpBufOnAPseudoTerminalWithoutADisplay) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    Bytes ram = block15;
+    auto sensor = [&](const Bytes& f) -> Bytes {
+        if (f[1] == 1) ram.assign(f.begin() + 2, f.end());
+        if (f[1] == 3) return ram;
+        return standardAnswer(f[1]);
+    };
+    Ran r = runProgram({"--port", q(pty.path()), "read", "ram"}, &pty, sensor);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, fileText(block15));
+    EXPECT_EQ(pty.all, frameFor(3, zeros15.data()));
+
+    QTemporaryDir dir;
+    const std::string f = dir.filePath("p.dat").toStdString();
+    const Bytes mine{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::ofstream(f) << fileText(mine);
+    pty.all.clear();
+    r = runProgram({"--port", q(pty.path()), "write", q(f), "ram", "--verify"}, &pty, sensor);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(pty.all, concat({frameFor(1, mine.data()), frameFor(3, mine.data())}));
+    EXPECT_EQ(ram, mine);
+
+    // A sensor that keeps one byte of its own.
+    auto stubborn = [&](const Bytes& fr) -> Bytes {
+        Bytes b = sensor(fr);
+        if (fr[1] == 3) b[7] ^= 1;
+        return b;
+    };
+    r = runProgram({"--port", q(pty.path()), "write", q(f), "ram", "--verify"}, &pty, stubborn);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("byte 8 (regcnt): sent 8, read back 9"), std::string::npos) << r.err;
+
+    pty.all.clear();
+    r = runProgram({"--port", q(pty.path()), "write", q(f), "eeprom"}, &pty, sensor);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(pty.all, frameFor(2, mine.data()));
+
+    pty.all.clear();
+    r = runProgram({"--port", q(pty.path()), "jumpbuf"}, &pty, sensor);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 17) << r.out;
+    EXPECT_EQ(pty.all, frameFor(6, zeros15.data()));
+}
+
+TEST(CliProgram, LiveAgainstTheStandAloneSimulatedSensor) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("sensor");
+    QProcess sim;
+    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const Ran r = runProgram({"--port", link, "live", "--count", "5"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("time,t_s,dat0,", 0), 0u) << r.out;
+    int rows = 0;
+    while (std::getline(lines, line))
+        rows += std::count(line.begin(), line.end(), ',') == 11;
+    EXPECT_EQ(rows, 5) << r.out;
+    sim.terminate();
+    sim.waitForFinished(3000);
+}
+
+TEST(CliProgram, NoReplyExitsOneAfterTheReplyWait) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("sensor");
+    QProcess sim;
+    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--silent"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const Ran r = runProgram({"--port", link, "read", "ram"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_GE(r.seconds, 2.9);
+    EXPECT_LE(r.seconds, 4.5);
+    EXPECT_NE(r.err.find("no reply from the sensor to the request 55 03"), std::string::npos)
+        << r.err;
+    sim.terminate();
+    sim.waitForFinished(3000);
+}
+
+TEST(CliProgram, UsageAndPortErrors) {
+    Ran r = runProgram({"frobnicate"});
+    EXPECT_EQ(r.code, 2);
+    r = runProgram({"--port", "/nonexistent/tty", "check"});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+}
