@@ -20,13 +20,15 @@
 // After each run: at most 1024 bytes were read; after a failure (the TIMEOUT pop-up) pp,
 // databuf and jumpbuf are unchanged; after a success they are the reply's bytes; the
 // status line shows a known text; the request frames are right; the run ended in time.
-#include "Varnov30.h"
+#include "Varnov30.h" // the callbacks and help texts
+#include "panel_ids.h"
 #include "com232.h"
 #include "gui.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
 #include "module_state.h"
+#include "scripted_peer.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -59,8 +61,6 @@ namespace {
         }                                                                                  \
     } while (0)
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr int FrameLen = com232::AnzPara + 2;
 constexpr int MaxFrames = 2;          // the line check leads to a second request
 constexpr int MaxChunksPerFrame = 16; // keeps a run short
@@ -69,57 +69,39 @@ constexpr double Steps[8] = {0.0, 0.002, 0.01, 0.05, 0.5, 1.0, 2.0, 3.5};
 constexpr double Tick = 0.01;         // virtual seconds per event pump
 constexpr double MaxSkip = 0.25;      // most the clock skips in one idle pump
 
-struct Chunk {
+struct Piece {
     double delay; // after the previous chunk (the first: after the frame)
     Bytes bytes;
 };
 
-// The sensor side: answers the n-th request frame with replies[n].
-class FuzzPeer : public rt::SerialEndpoint {
+// The sensor side: answers the n-th request frame with replies[n], played by the tests'
+// scripted peer, and notes what reached the program after each frame.
+class FuzzPeer : public ScriptedPeer {
 public:
-    std::vector<std::vector<Chunk>> replies;
-    std::vector<Bytes> frames;
+    std::vector<std::vector<Piece>> replies;
     // Bytes handed to the program after each frame, until the next frame came.
     std::vector<Bytes> delivered;
 
-    void receive(const std::uint8_t* data, std::size_t n, double now) override {
-        pending_.insert(pending_.end(), data, data + n);
-        while (pending_.size() >= std::size_t(FrameLen)) {
-            frames.emplace_back(pending_.begin(), pending_.begin() + FrameLen);
-            pending_.erase(pending_.begin(), pending_.begin() + FrameLen);
+    FuzzPeer() {
+        onFrame = [this](const Bytes&, double) {
             delivered.emplace_back();
+            std::vector<ScriptedPeer::Chunk> out;
             const std::size_t k = frames.size() - 1;
-            if (k < replies.size()) {
-                double at = now;
-                for (const Chunk& c : replies[k]) {
-                    at += c.delay;
-                    for (std::uint8_t b : c.bytes) out_.push_back({at, b});
-                }
-            }
-        }
+            double at = 0;
+            if (k < replies.size())
+                for (const Piece& c : replies[k]) out.push_back({at += c.delay, c.bytes});
+            return out;
+        };
     }
     std::size_t transmit(std::uint8_t* out, std::size_t max, double now) override {
-        std::size_t n = 0;
-        while (n < max && !out_.empty() && out_.front().first <= now) {
-            out[n++] = out_.front().second;
-            out_.pop_front();
-        }
+        const std::size_t n = ScriptedPeer::transmit(out, max, now);
         if (n > 0 && !delivered.empty()) delivered.back().insert(delivered.back().end(), out, out + n);
         return n;
     }
-    double nextEventTime() const override {
-        return out_.empty() ? std::numeric_limits<double>::infinity() : out_.front().first;
-    }
-    bool connected(double) const override { return true; }
-
-private:
-    Bytes pending_;
-    // Scheduled bytes; every reply is scheduled after the earlier ones, so times only grow.
-    std::deque<std::pair<double, std::uint8_t>> out_;
 };
 
-std::vector<std::vector<Chunk>> decodeReplies(const std::uint8_t* d, std::size_t n) {
-    std::vector<std::vector<Chunk>> r(1);
+std::vector<std::vector<Piece>> decodeReplies(const std::uint8_t* d, std::size_t n) {
+    std::vector<std::vector<Piece>> r(1);
     std::size_t i = 0;
     while (i < n) {
         const std::uint8_t h = d[i++];

@@ -1,9 +1,12 @@
 #include "sensor_model.h"
 
+#include "runtime/bytelist.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace sim {
 
@@ -440,22 +443,11 @@ std::array<std::uint8_t, kLiveSize> SensorModel::liveRecord(double now) {
 // EEPROM text form
 
 bool parseParamText(const char* text, ParamBlock& out) {
-    ParamBlock tmp{};
-    const char* p = text;
-    for (std::size_t i = 0; i < kParamSize; ++i) {
-        while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
-        if (*p < '0' || *p > '9') return false;
-        char* end = nullptr;
-        errno = 0;
-        const long v = std::strtol(p, &end, 10);
-        if (errno != 0 || v < 0 || v > 255) return false;
-        tmp[i] = static_cast<std::uint8_t>(v);
-        p = end;
-        if (*p != '\0' && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
-    }
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
-    if (*p != '\0') return false;
-    out = tmp;
+    // The same reader as the operator program's parameter files.
+    unsigned char block[kParamSize];
+    if (runtime::ParseByteList(text, std::strlen(text), block, int(kParamSize), nullptr) != 0)
+        return false;
+    std::copy(block, block + kParamSize, out.begin());
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include "capture.h"
 
-#include "Varnov30.h"
+#include "panel_ids.h"
 #include "com232.h"
 #include "gui.h"
 #include "record.h"

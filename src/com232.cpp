@@ -1,6 +1,6 @@
 #include "com232.h"
 
-#include "Varnov30.h"
+#include "panel_ids.h"
 #include "gui.h"
 #include "runtime/runtime.h"
 

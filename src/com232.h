@@ -53,6 +53,8 @@ void InitRS232(int port);
 void FillTxBuf(unsigned char code);
 void GetRxBufPara();
 void GetRxBufData();
+// A good line check goes on to read the parameters (gui::GetPara): the one place where
+// the link calls the sensor operations, as start-up and a port change rely on it.
 void CheckComLine();
 // True when the reply read last is the line check's good answer, AA 03 00.
 bool LineCheckReplyOk();

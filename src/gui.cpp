@@ -1,6 +1,6 @@
 #include "gui.h"
 
-#include "Varnov30.h"
+#include "panel_ids.h"
 #include "analysis.h"
 #include "capture.h"
 #include "com232.h"

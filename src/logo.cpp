@@ -1,6 +1,6 @@
 #include "logo.h"
 
-#include "Varnov30.h"
+#include "panel_ids.h"
 #include "runtime/runtime.h"
 
 using namespace runtime;

@@ -41,7 +41,7 @@ constexpr int VAL_RED = 0xFF0000;
 constexpr int VAL_BLUE = 0x0000FF;
 constexpr int VAL_GRAY = 0x808080;
 constexpr int VAL_TRANSPARENT = 0x1000000;
-constexpr const char* VAL_APP_META_FONT = "NIApp";
+constexpr const char* VAL_APP_META_FONT = "AppDefault"; // the application's own font
 
 // ---- result codes -------------------------------------------------------------
 constexpr int UIE_NO_ERROR = 0;
