@@ -18,8 +18,7 @@ unsigned char threshold = 0, hysteresis = 0, power = 0, pmod = 0, hold = 0, trig
 unsigned char pp[AnzPara] = {};
 
 unsigned char dataDat0 = 0, dataDat1 = 0, dataNorm = 0, dataAdjedgeL = 0, dataAdjedgeH = 0,
-              dataAdjin0L = 0, dataAdjin0H = 0, dataAdjin1L = 0, dataAdjin1H = 0,
-              dataTrshWork = 0;
+              dataAdjin0L = 0, dataAdjin0H = 0, dataAdjin1L = 0, dataAdjin1H = 0, dataTrshWork = 0;
 unsigned char databuf[AnzData] = {};
 
 int com = 0;
@@ -40,15 +39,13 @@ const char LineOkText[] = "LINE OK                              V3.0";
 
 namespace {
 
-unsigned char* const paraVars[AnzPara] = {&threshold, &hysteresis, &power,   &pmod,
-                                          &hold,      &trigger,    &backlim, &regcnt,
-                                          &average,   &deadtimemode, &deadtime, &outmode,
-                                          &trshmod,   &deltatrsh,  &frei15};
+unsigned char* const paraVars[AnzPara] = {
+    &threshold, &hysteresis,   &power,    &pmod,    &hold,    &trigger,   &backlim, &regcnt,
+    &average,   &deadtimemode, &deadtime, &outmode, &trshmod, &deltatrsh, &frei15};
 
-unsigned char* const dataVars[AnzData] = {&dataDat0,    &dataDat1,    &dataNorm,
-                                          &dataAdjedgeL, &dataAdjedgeH, &dataAdjin0L,
-                                          &dataAdjin0H, &dataAdjin1L, &dataAdjin1H,
-                                          &dataTrshWork};
+unsigned char* const dataVars[AnzData] = {&dataDat0,     &dataDat1,    &dataNorm,    &dataAdjedgeL,
+                                          &dataAdjedgeH, &dataAdjin0L, &dataAdjin0H, &dataAdjin1L,
+                                          &dataAdjin1H,  &dataTrshWork};
 
 void showStatus(const char* text) {
     std::strncpy(szStatus, text, sizeof szStatus - 1);
@@ -59,28 +56,40 @@ void showStatus(const char* text) {
 } // namespace
 
 void CopyVarsToPP() {
-    for (int i = 0; i < AnzPara; ++i) pp[i] = *paraVars[i];
+    for (int i = 0; i < AnzPara; ++i)
+        pp[i] = *paraVars[i];
 }
 
 void CopyPPtoVars() {
-    for (int i = 0; i < AnzPara; ++i) *paraVars[i] = pp[i];
+    for (int i = 0; i < AnzPara; ++i)
+        *paraVars[i] = pp[i];
 }
 
 void CopyDatatoVars() {
-    for (int i = 0; i < AnzData; ++i) *dataVars[i] = databuf[i];
+    for (int i = 0; i < AnzData; ++i)
+        *dataVars[i] = databuf[i];
 }
 
 const char* OpenResultText(int result) {
     switch (result) {
-    case -1: return "Unknown system error";
-    case -2: return "Invalid port number";
-    case -3: return "Port is not open";
-    case -4: return "Unknown I/0 error";
-    case -5: return "RS-232 error!";
-    case -6: return "No serial port found";
-    case -7: return "Cannot open port";
-    case -99: return "Timeout";
-    default: return result < 0 ? "RS-232 error!" : "";
+    case -1:
+        return "Unknown system error";
+    case -2:
+        return "Invalid port number";
+    case -3:
+        return "Port is not open";
+    case -4:
+        return "Unknown I/0 error";
+    case -5:
+        return "RS-232 error!";
+    case -6:
+        return "No serial port found";
+    case -7:
+        return "Cannot open port";
+    case -99:
+        return "Timeout";
+    default:
+        return result < 0 ? "RS-232 error!" : "";
     }
 }
 
@@ -105,12 +114,17 @@ void InitRS232(int port) {
 void FillTxBuf(unsigned char code) {
     szWriteBuf[0] = static_cast<char>(sync);
     szWriteBuf[1] = static_cast<char>(code);
-    for (int i = 0; i < AnzPara; ++i) szWriteBuf[2 + i] = static_cast<char>(pp[i]);
+    for (int i = 0; i < AnzPara; ++i)
+        szWriteBuf[2 + i] = static_cast<char>(pp[i]);
 }
 
-void GetRxBufPara() { std::memcpy(pp, szReadBuf, AnzPara); }
+void GetRxBufPara() {
+    std::memcpy(pp, szReadBuf, AnzPara);
+}
 
-void GetRxBufData() { std::memcpy(databuf, szReadBuf, AnzData); }
+void GetRxBufData() {
+    std::memcpy(databuf, szReadBuf, AnzData);
+}
 
 void SendRequest(unsigned char code) {
     order = code;

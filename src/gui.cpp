@@ -30,7 +30,9 @@ char file_name[260] = {};
 
 namespace {
 
-int pnl() { return Varnov30::panel; }
+int pnl() {
+    return Varnov30::panel;
+}
 
 const char* const deadTimeMs[16] = {"0",  "2",  "4",  "6",  "8",  "10", "12", "14",
                                     "16", "18", "20", "22", "24", "26", "28", "30"};
@@ -41,8 +43,12 @@ const char* const deadTimePercent[16] = {"0",  "6",  "12", "18", "24", "30", "36
 // then, so the displays keep their values and the markers are left as they stand.
 bool adjValid = true;
 
-void setVisible(int control, int on) { SetCtrlAttribute(pnl(), control, ATTR_VISIBLE, on); }
-void setDimmed(int control, int on) { SetCtrlAttribute(pnl(), control, ATTR_DIMMED, on); }
+void setVisible(int control, int on) {
+    SetCtrlAttribute(pnl(), control, ATTR_VISIBLE, on);
+}
+void setDimmed(int control, int on) {
+    SetCtrlAttribute(pnl(), control, ATTR_DIMMED, on);
+}
 
 // Pumps events for `seconds`, without a pause between pumps; cut short when the
 // program is closing.
@@ -55,7 +61,9 @@ void PumpFor(double seconds) {
     }
 }
 
-void fileMessage(const std::string& text) { MessagePopup("Parameter file", text.c_str()); }
+void fileMessage(const std::string& text) {
+    MessagePopup("Parameter file", text.c_str());
+}
 
 } // namespace
 
@@ -146,7 +154,8 @@ void ApplyDeadTimeModeRule() {
     const char* const* labels = com232::deadtimemode == 0 ? deadTimePercent : deadTimeMs;
     SetCtrlAttribute(pnl(), PANEL_DEADTIME, ATTR_LABEL_TEXT,
                      com232::deadtimemode == 0 ? "DEAD TIME[%]" : "DEAD TIME[ms]");
-    for (int i = 0; i < 16; ++i) ReplaceListItem(pnl(), PANEL_DEADTIME, i, labels[i], i);
+    for (int i = 0; i < 16; ++i)
+        ReplaceListItem(pnl(), PANEL_DEADTIME, i, labels[i], i);
 }
 
 void ApplyTriggerRule() {
@@ -209,7 +218,9 @@ void GetPara() {
     }
 }
 
-void PreRequestDelay() { PumpFor(com232::target == 2 ? 1.5 : 0.1); }
+void PreRequestDelay() {
+    PumpFor(com232::target == 2 ? 1.5 : 0.1);
+}
 
 // ---- live data ----------------------------------------------------------------------
 
@@ -361,8 +372,10 @@ void ShowGraph() {
 void DispVis() {
     GetCtrlVal(pnl(), PANEL_SOURCE, &source);
     if (source == 0 || source == 1) {
-        for (int c : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_ADJ, PANEL_EDGE, PANEL_WIN}) setVisible(c, 0);
-        for (int c : {PANEL_DAT0, PANEL_DAT1, PANEL_NORM, PANEL_GRAPH_RAW}) setVisible(c, 1);
+        for (int c : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_ADJ, PANEL_EDGE, PANEL_WIN})
+            setVisible(c, 0);
+        for (int c : {PANEL_DAT0, PANEL_DAT1, PANEL_NORM, PANEL_GRAPH_RAW})
+            setVisible(c, 1);
         const int raw = source == 0 ? 1 : 0;
         SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 1, ATTR_TRACE_VISIBLE, raw);
         SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 2, ATTR_TRACE_VISIBLE, raw);
@@ -372,7 +385,8 @@ void DispVis() {
     } else if (source == 2) {
         for (int c : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_RAW, PANEL_DAT0, PANEL_DAT1, PANEL_NORM})
             setVisible(c, 0);
-        for (int c : {PANEL_EDGE, PANEL_WIN, PANEL_GRAPH_ADJ}) setVisible(c, 1);
+        for (int c : {PANEL_EDGE, PANEL_WIN, PANEL_GRAPH_ADJ})
+            setVisible(c, 1);
     }
 }
 
@@ -411,8 +425,8 @@ namespace {
 // The dialog, shared by save and load. Returns its result; a path too long for
 // file_name is refused with a message and counts as no choice.
 int ChooseParameterFile() {
-    const int r = FileSelectPopup(Varnov30::proj_dir, "init.dat", "*.dat", "init", 0, 0, 1, 1,
-                                  1, file_name);
+    const int r =
+        FileSelectPopup(Varnov30::proj_dir, "init.dat", "*.dat", "init", 0, 0, 1, 1, 1, file_name);
     if (r == UIE_BUFFER_TOO_SMALL) {
         char text[200];
         std::snprintf(text, sizeof text,
@@ -431,8 +445,8 @@ int SendParaToFile() {
     if (r < 1) return r;
     GetPanelValues();
     com232::CopyVarsToPP();
-    const int rc = ArrayToFile(file_name, com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4,
-                               1, 0);
+    const int rc =
+        ArrayToFile(file_name, com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0);
     if (rc < 0) {
         fileMessage(std::string("The parameter file\n") + file_name +
                     "\ncould not be saved (the folder may be protected or the disk full).\n"
@@ -450,20 +464,28 @@ void ReadParaFromFile() {
         std::string why;
         const int line = LastFileErrorLine();
         switch (rc) {
-        case FILE_CANNOT_OPEN: why = "it does not exist or cannot be opened"; break;
-        case FILE_TOO_FEW_VALUES: why = "it holds fewer than 15 values"; break;
+        case FILE_CANNOT_OPEN:
+            why = "it does not exist or cannot be opened";
+            break;
+        case FILE_TOO_FEW_VALUES:
+            why = "it holds fewer than 15 values";
+            break;
         case FILE_TOO_MANY_VALUES:
             why = "it holds more than 15 values (the 16th is on line " + std::to_string(line) + ")";
             break;
-        case FILE_TOO_LARGE: why = "it is far too large to be a parameter file"; break;
+        case FILE_TOO_LARGE:
+            why = "it is far too large to be a parameter file";
+            break;
         case FILE_BAD_VALUE:
             why = "line " + std::to_string(line) +
                   " holds a value that is not a whole number from 0 to 255";
             break;
-        default: why = "it is not a parameter file"; break;
+        default:
+            why = "it is not a parameter file";
+            break;
         }
-        fileMessage(std::string("The parameter file\n") + file_name + "\ncould not be loaded: " +
-                    why + ".\nThe panel is unchanged.");
+        fileMessage(std::string("The parameter file\n") + file_name +
+                    "\ncould not be loaded: " + why + ".\nThe panel is unchanged.");
         return;
     }
     std::memcpy(com232::pp, block, AnzPara);

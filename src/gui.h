@@ -4,12 +4,12 @@
 
 namespace gui {
 
-constexpr int HistoryLen = 500;  // 100 records of 5 traces, interleaved
+constexpr int HistoryLen = 500; // 100 records of 5 traces, interleaved
 constexpr int JumpBufLen = 16;
-constexpr int AdjPoints = 101;    // 0..100 % of the IN0 period
+constexpr int AdjPoints = 101; // 0..100 % of the IN0 period
 
-extern unsigned char para;        // 1 while parameter page 1 is shown
-extern int source;                // signal group shown in the graph area: 0, 1, 2
+extern unsigned char para; // 1 while parameter page 1 is shown
+extern int source;         // signal group shown in the graph area: 0, 1, 2
 extern double alldata[HistoryLen];
 extern unsigned char jumpbuf[JumpBufLen];
 extern unsigned char jumpline; // the working threshold drawn with the jump buffer

@@ -54,7 +54,7 @@ constexpr int PANEL_BUTTON_EXPORT = 72;
 
 namespace Varnov30 {
 
-extern int panel;         // the loaded panel
+extern int panel;          // the loaded panel
 extern char proj_dir[260]; // the program's folder, where the file dialog starts
 
 } // namespace Varnov30

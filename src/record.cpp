@@ -37,11 +37,12 @@ int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
     const unsigned in1 = rec[7] + 256u * rec[8];
     char pct[32] = "";
     // The same whole percentages the displays show; none without an IN0 period.
-    if (in0 != 0) std::snprintf(pct, sizeof pct, "%u,%u", (100u * edge) / in0, (100u * in1) / in0);
-    else std::snprintf(pct, sizeof pct, ",");
-    const int n = std::snprintf(out, size, "%s,%.3f,%u,%u,%u,%u,%u,%u,%u,%u,%s", isoTime,
-                                seconds, rec[0], rec[1], rec[2], edge, in0, in1, rec[9],
-                                hysteresis, pct);
+    if (in0 != 0)
+        std::snprintf(pct, sizeof pct, "%u,%u", (100u * edge) / in0, (100u * in1) / in0);
+    else
+        std::snprintf(pct, sizeof pct, ",");
+    const int n = std::snprintf(out, size, "%s,%.3f,%u,%u,%u,%u,%u,%u,%u,%u,%s", isoTime, seconds,
+                                rec[0], rec[1], rec[2], edge, in0, in1, rec[9], hysteresis, pct);
     return (n < 0 || std::size_t(n) >= size) ? -1 : n;
 }
 
@@ -111,19 +112,26 @@ void Stop() {
     file = nullptr;
 }
 
-bool Active() { return file != nullptr; }
-const char* Path() { return path.c_str(); }
-int Rows() { return rows; }
-const char* LastError() { return lastError; }
+bool Active() {
+    return file != nullptr;
+}
+const char* Path() {
+    return path.c_str();
+}
+int Rows() {
+    return rows;
+}
+const char* LastError() {
+    return lastError;
+}
 
-bool Append(const unsigned char* rec, unsigned char hysteresis, double now,
-            const char* isoTime) {
+bool Append(const unsigned char* rec, unsigned char hysteresis, double now, const char* isoTime) {
     if (!file) return false;
     char when[40];
     if (!isoTime) IsoTimeNow(when, sizeof when);
     char row[256];
-    const int n = FormatRow(row, sizeof row, isoTime ? isoTime : when, now - started, rec,
-                            hysteresis);
+    const int n =
+        FormatRow(row, sizeof row, isoTime ? isoTime : when, now - started, rec, hysteresis);
     errno = 0;
     // Each row reaches the file as it arrives: a crash loses at most the record in flight.
     if (n < 0 || std::fprintf(file, "%s\n", row) < 0 || std::fflush(file) != 0 ||

@@ -20,8 +20,9 @@ int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
 void IsoTimeNow(char* out, std::size_t size);
 
 // Starts recording into `path` (appended to; the header is written only into a new or
-// empty file, and a last row cut short by an earlier failure is ended first). `now` is the monotonic clock in seconds (the run-time's Timer()). Returns
-// false, with LastError() saying why, when the file cannot be opened.
+// empty file, and a last row cut short by an earlier failure is ended first). `now` is the
+// monotonic clock in seconds (the run-time's Timer()). Returns false, with LastError() saying why,
+// when the file cannot be opened.
 bool Start(const char* path, double now);
 // Ends the recording and closes the file.
 void Stop();

@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A serial peer whose answers a test scripts: every complete 17-byte frame is handed to
 // `onFrame`, which schedules reply chunks (delay after the frame, bytes).
 class ScriptedPeer : public runtime::SerialEndpoint {
-public:
+  public:
     struct Chunk {
         double delay;
         Bytes bytes;
@@ -35,7 +35,8 @@ public:
             frames.push_back(f);
             frameTimes.push_back(now);
             if (onFrame)
-                for (auto& c : onFrame(f, now)) schedule(now + c.delay, c.bytes);
+                for (auto& c : onFrame(f, now))
+                    schedule(now + c.delay, c.bytes);
         }
     }
     std::size_t transmit(std::uint8_t* out, std::size_t max, double now) override {
@@ -52,13 +53,13 @@ public:
     bool connected(double) const override { return !gone; }
 
     void schedule(double at, const Bytes& b) {
-        for (auto x : b) out_.push_back({at, x});
+        for (auto x : b)
+            out_.push_back({at, x});
         std::stable_sort(out_.begin(), out_.end(),
                          [](auto& a, auto& c) { return a.first < c.first; });
     }
 
-private:
+  private:
     Bytes pending_;
     std::deque<std::pair<double, std::uint8_t>> out_;
 };
-

@@ -69,14 +69,16 @@ TEST_F(PanelTest, TheStripChartShowsExactlyTheLastHundredRecords) {
     std::vector<double> trace = th::StripTrace(panel, PANEL_GRAPH_RAW, 3);
     ASSERT_EQ(trace.size(), 100u) << "no point left from an earlier drawing";
     EXPECT_EQ(trace.back(), 1.0);
-    for (std::size_t i = 0; i + 1 < trace.size(); ++i) ASSERT_EQ(trace[i], 0.0) << i;
+    for (std::size_t i = 0; i + 1 < trace.size(); ++i)
+        ASSERT_EQ(trace[i], 0.0) << i;
     th::SetPumpHook([&](double) {
         if (th::StripAppendCount(panel, PANEL_GRAPH_RAW) >= 130) com232::poll = 0;
     });
     gui::GetData();
     trace = th::StripTrace(panel, PANEL_GRAPH_RAW, 3);
     ASSERT_EQ(trace.size(), 100u);
-    for (std::size_t i = 0; i < 100; ++i) EXPECT_EQ(trace[i], gui::alldata[5 * i + 2]) << i;
+    for (std::size_t i = 0; i < 100; ++i)
+        EXPECT_EQ(trace[i], gui::alldata[5 * i + 2]) << i;
 }
 
 // ---- options and start-up ----------------------------------------------------------------

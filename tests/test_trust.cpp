@@ -18,7 +18,7 @@ const Bytes recordA{10, 20, 128, 0x34, 0x12, 0x00, 0x02, 0x00, 0x01, 99};
 const Bytes recordB{30, 40, 111, 0x10, 0x00, 0x00, 0x02, 0x00, 0x01, 98};
 
 class Trust : public PanelTest {
-protected:
+  protected:
     std::shared_ptr<ScriptedPeer> peer;
     // Extra bytes sent `strayDelay` after the reply of these codes.
     std::map<int, Bytes> strays;
@@ -53,13 +53,15 @@ protected:
     }
     int frames(int code) {
         int n = 0;
-        for (auto& f : peer->frames) n += f[1] == code;
+        for (auto& f : peer->frames)
+            n += f[1] == code;
         return n;
     }
     Bytes ppNow() { return Bytes(com232::pp, com232::pp + 15); }
     void pumpFor(double seconds) {
         const double end = rt::Timer() + seconds;
-        while (rt::Timer() < end) rt::ProcessSystemEvents();
+        while (rt::Timer() < end)
+            rt::ProcessSystemEvents();
     }
 };
 
@@ -159,7 +161,7 @@ TEST_F(Trust, A1100ByteBurstOverflowsTheQueueButTheNextRequestIsAnswered) {
 
 namespace {
 class BrokenWritePeer : public ScriptedPeer {
-public:
+  public:
     bool writeFails(double) const override { return true; }
 };
 } // namespace
@@ -198,7 +200,8 @@ TEST_F(Trust, AHeldKeyIsOnePress) {
     open();
     QWidget* top = th::PanelWidget(panel);
     key(top, Qt::Key_F9, false);
-    for (int i = 0; i < 20; ++i) key(top, Qt::Key_F9, true); // auto-repeat while held
+    for (int i = 0; i < 20; ++i)
+        key(top, Qt::Key_F9, true); // auto-repeat while held
     EXPECT_EQ(frames(1), 1);
 }
 
@@ -253,7 +256,7 @@ TEST_F(Trust, AFifoIsRefusedWithoutOpeningIt) {
     // Opening a FIFO for reading would wait for a writer for ever.
     EXPECT_EQ(rt::FileToArray(fifo.c_str(), out, rt::VAL_UNSIGNED_CHAR, 15, 1, 0, 0, 1),
               rt::FILE_CANNOT_OPEN);
-    EXPECT_EQ(rt::FileToArray(dir.path().toLocal8Bit().constData(), out, rt::VAL_UNSIGNED_CHAR,
-                              15, 1, 0, 0, 1),
+    EXPECT_EQ(rt::FileToArray(dir.path().toLocal8Bit().constData(), out, rt::VAL_UNSIGNED_CHAR, 15,
+                              1, 0, 0, 1),
               rt::FILE_CANNOT_OPEN);
 }

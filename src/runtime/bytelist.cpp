@@ -50,11 +50,14 @@ int ParseByteList(const char* data, std::size_t size, unsigned char* out, int co
         // A value runs up to the next separator or zero byte. Leading zeros are fine
         // ("0007" is 7), as a person editing the file may write them.
         std::size_t j = i;
-        while (j < size && data[j] != '\0' && !isSpace(data[j]) && !otherSpace(data, j, size)) ++j;
+        while (j < size && data[j] != '\0' && !isSpace(data[j]) && !otherSpace(data, j, size))
+            ++j;
         int v = j > i ? 0 : -1;
         for (std::size_t k = i; k < j && v >= 0; ++k) {
-            if (data[k] < '0' || data[k] > '9') v = -1;
-            else if ((v = v * 10 + (data[k] - '0')) > 255) v = 256; // stays too big
+            if (data[k] < '0' || data[k] > '9')
+                v = -1;
+            else if ((v = v * 10 + (data[k] - '0')) > 255)
+                v = 256; // stays too big
         }
         if (v < 0 || v > 255) {
             if (errorLine) *errorLine = line;

@@ -11,7 +11,9 @@ namespace runtime::detail {
 
 namespace {
 
-QColor colorOf(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+QColor colorOf(int rgb) {
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
 
 // Grid lines at whole, round values (1, 2, 5 times a power of ten), at most `most` of
 // them, so that each label names its line's true value.
@@ -97,7 +99,8 @@ void StripChart::setYMax(double v) {
 }
 
 void StripChart::clear() {
-    for (auto& d : data_) d.clear();
+    for (auto& d : data_)
+        d.clear();
     if (!redrawTimer_->isActive()) redrawTimer_->start();
 }
 void StripChart::setTraceNames(const QString& s) {
@@ -108,14 +111,22 @@ void StripChart::setTraceColors(const QString& s) {
     colors_ = s;
     rebuild();
 }
-QString StripChart::yTitle() const { return ay_->titleText(); }
-void StripChart::setYTitle(const QString& s) { ay_->setTitleText(s); }
-QString StripChart::xTitle() const { return ax_->titleText(); }
-void StripChart::setXTitle(const QString& s) { ax_->setTitleText(s); }
+QString StripChart::yTitle() const {
+    return ay_->titleText();
+}
+void StripChart::setYTitle(const QString& s) {
+    ay_->setTitleText(s);
+}
+QString StripChart::xTitle() const {
+    return ax_->titleText();
+}
+void StripChart::setXTitle(const QString& s) {
+    ax_->setTitleText(s);
+}
 
 void StripChart::rebuild() {
-    static const char* defaults[] = {"#d62728", "#1f77b4", "#2ca02c", "#ff7f0e", "#7f7f7f",
-                                     "#9467bd", "#8c564b", "#e377c2"};
+    static const char* defaults[] = {"#d62728", "#1f77b4", "#2ca02c", "#ff7f0e",
+                                     "#7f7f7f", "#9467bd", "#8c564b", "#e377c2"};
     const QStringList names = names_.split(',', Qt::SkipEmptyParts);
     const QStringList colors = colors_.split(',', Qt::SkipEmptyParts);
     for (size_t i = 0; i < series_.size(); ++i) {
@@ -135,7 +146,8 @@ void StripChart::setPointsPerScreen(int n) {
     if (n < 2 || n > 100000 || n == pps_) return;
     pps_ = n;
     for (auto& d : data_)
-        while (int(d.size()) > pps_) d.pop_front();
+        while (int(d.size()) > pps_)
+            d.pop_front();
     setAxisRange(ax_, 0, pps_ - 1, 11);
     redraw();
 }
@@ -158,7 +170,8 @@ void StripChart::redraw() {
         pts.clear();
         pts.reserve(int(data_[t].size()));
         int x = pps_ - int(data_[t].size()); // the newest point at the right edge
-        for (double v : data_[t]) pts.append(QPointF(x++, v));
+        for (double v : data_[t])
+            pts.append(QPointF(x++, v));
         series_[t]->replace(pts);
     }
 }
@@ -204,10 +217,18 @@ void Graph::setYMax(double v) {
     yMax_ = v;
     setAxisRange(ay_, yMin_, yMax_, 7);
 }
-QString Graph::xTitle() const { return ax_->titleText(); }
-void Graph::setXTitle(const QString& s) { ax_->setTitleText(s); }
-QString Graph::yTitle() const { return ay_->titleText(); }
-void Graph::setYTitle(const QString& s) { ay_->setTitleText(s); }
+QString Graph::xTitle() const {
+    return ax_->titleText();
+}
+void Graph::setXTitle(const QString& s) {
+    ax_->setTitleText(s);
+}
+QString Graph::yTitle() const {
+    return ay_->titleText();
+}
+void Graph::setYTitle(const QString& s) {
+    ay_->setTitleText(s);
+}
 
 void Graph::addPlot(std::vector<double> y, int style, int color) {
     // Series are reused: a graph redrawn on every record creates and deletes nothing.
@@ -243,7 +264,8 @@ void Graph::addPlot(std::vector<double> y, int style, int color) {
     const int idx = int(plots_.size());
     s->setName(idx < names.size() ? names[idx].trimmed() : QString("plot %1").arg(idx + 1));
     s->setVisible(true);
-    for (QLegendMarker* m : chart_->legend()->markers(s)) m->setVisible(true);
+    for (QLegendMarker* m : chart_->legend()->markers(s))
+        m->setVisible(true);
     plots_.push_back({std::move(y), color, style, s});
 }
 
@@ -251,7 +273,8 @@ void Graph::clearPlots() {
     for (auto& p : plots_) {
         p.series->clear();
         p.series->setVisible(false);
-        for (QLegendMarker* m : chart_->legend()->markers(p.series)) m->setVisible(false);
+        for (QLegendMarker* m : chart_->legend()->markers(p.series))
+            m->setVisible(false);
         spare_.push_back(p.series);
     }
     plots_.clear();

@@ -21,7 +21,7 @@ class StripChart : public QChartView {
     Q_PROPERTY(QString traceColors READ traceColors WRITE setTraceColors)
     Q_PROPERTY(QString yTitle READ yTitle WRITE setYTitle)
     Q_PROPERTY(QString xTitle READ xTitle WRITE setXTitle)
-public:
+  public:
     explicit StripChart(QWidget* parent = nullptr);
 
     int traces() const { return int(series_.size()); }
@@ -50,7 +50,7 @@ public:
     std::vector<double> traceData(int trace) const;
     int appendCount() const { return appends_; }
 
-private:
+  private:
     void rebuild();
     void redraw();
     QTimer* redrawTimer_;
@@ -78,7 +78,7 @@ class Graph : public QChartView {
     Q_PROPERTY(QString yTitle READ yTitle WRITE setYTitle)
     Q_PROPERTY(QString look READ look WRITE setLook)
     Q_PROPERTY(QString plotNames READ plotNames WRITE setPlotNames)
-public:
+  public:
     explicit Graph(QWidget* parent = nullptr);
     double xMin() const { return xMin_; }
     void setXMin(double v);
@@ -112,7 +112,7 @@ public:
     void clearPlots();
     const std::vector<Plot>& plots() const { return plots_; }
 
-private:
+  private:
     QChart* chart_;
     QValueAxis* ax_;
     QValueAxis* ay_;

@@ -10,7 +10,7 @@
 namespace runtime {
 
 class SerialEndpoint {
-public:
+  public:
     virtual ~SerialEndpoint() = default;
     // Bytes the program handed to the line at `now`.
     virtual void receive(const std::uint8_t* data, std::size_t n, double now) = 0;

@@ -171,9 +171,9 @@ void Sleep(int milliseconds);
 // ---- files --------------------------------------------------------------------
 // Text files only (fileType 1), one group, values one per line. The save replaces the
 // file only once the new content is complete.
-int ArrayToFile(const char* file, const void* array, int dataType, int numElements,
-                int numGroups, int arrayDataOrder, int fileLayout, int colSepStyle,
-                int fieldWidth, int fileType, int fileAction);
+int ArrayToFile(const char* file, const void* array, int dataType, int numElements, int numGroups,
+                int arrayDataOrder, int fileLayout, int colSepStyle, int fieldWidth, int fileType,
+                int fileAction);
 // Reads exactly numElements whole numbers that fit the data type; on any failure the
 // array is left untouched.
 int FileToArray(const char* file, void* array, int dataType, int numElements, int numGroups,
@@ -183,7 +183,9 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
 int LastFileErrorLine();
 
 int GetProjectDirN(char* dir, std::size_t size);
-template <std::size_t N> int GetProjectDir(char (&dir)[N]) { return GetProjectDirN(dir, N); }
+template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
+    return GetProjectDirN(dir, N);
+}
 
 // ---- saving what the operator sees ---------------------------------------------
 // A picture of a graph or strip chart as shown, at its size on the panel, saved as PNG.
@@ -192,7 +194,9 @@ int SaveGraphImage(int panel, int control, const char* path);
 // The folder the operator's own files are offered in: the home folder when it can be
 // written to, else the working folder. Empty when neither fits into `dir`.
 int GetUserDirN(char* dir, std::size_t size);
-template <std::size_t N> int GetUserDir(char (&dir)[N]) { return GetUserDirN(dir, N); }
+template <std::size_t N> int GetUserDir(char (&dir)[N]) {
+    return GetUserDirN(dir, N);
+}
 
 // ---- RS-232 -------------------------------------------------------------------
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,

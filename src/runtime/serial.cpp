@@ -54,8 +54,7 @@ bool checkAlive(int number, Port& p) {
     if (p.line->alive()) return true;
     if (stderrReports)
         std::fprintf(stderr, "varno: COM%d (%s) lost: %s\n", number,
-                     p.peer ? "simulated sensor" : p.device.c_str(),
-                     p.line->lostReason().c_str());
+                     p.peer ? "simulated sensor" : p.device.c_str(), p.line->lostReason().c_str());
     closePort(p);
     detail::NotifyPortLost(number);
     return false;
@@ -229,7 +228,9 @@ int CloseCom(int port) {
     return 0;
 }
 
-void SetSerialStderrReports(bool on) { stderrReports = on; }
+void SetSerialStderrReports(bool on) {
+    stderrReports = on;
+}
 
 const char* PortDeviceName(int port) {
     static std::string name;

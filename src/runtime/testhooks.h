@@ -48,7 +48,8 @@ QWidget* LabelWidget(int panel, int control);
 // Facts about a loaded control, for checking the panel file.
 struct ControlInfo {
     bool exists = false;
-    std::string kind;     // numeric, ring, toggle, command, string, decoration, picture, strip, graph, textmsg
+    std::string
+        kind; // numeric, ring, toggle, command, string, decoration, picture, strip, graph, textmsg
     std::string dataType; // uchar, int, string, double or ""
     std::string callback;
     std::string label;
