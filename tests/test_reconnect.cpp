@@ -5,6 +5,7 @@
 #include "pty_peer.h"
 #include "runtime/internal.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -363,6 +364,39 @@ TEST_F(RealReconnect, ARepointedLinkComesBackWhileTheProgramIdles) {
     EXPECT_EQ(frames[1], frameFor(3, block15.data()));
     EXPECT_EQ(status(), lineOkText);
     EXPECT_TRUE(popups.empty());
+}
+
+TEST_F(RealReconnect, TheStandAloneSimulatorStoppedAndStartedOnTheSameLink) {
+    auto startSim = [&](QProcess& sim) {
+        sim.start(VARNO_SENSOR_SIM_PATH, {"--link", QString::fromStdString(link)});
+        // The terminal's path on stdout says the link is in place.
+        return sim.waitForStarted(5000) && sim.waitForReadyRead(5000);
+    };
+    QProcess sim;
+    ASSERT_TRUE(startSim(sim));
+    rt::BindSerialDevice(1, link.c_str());
+    com232::InitRS232(1);
+    ASSERT_EQ(status(), lineOkText);
+
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the simulator leaves its link behind";
+    idle(0.5);
+    EXPECT_EQ(status(), "Port lost: " + link);
+
+    rt::SetCtrlVal(panel, PANEL_THRESHOLD, static_cast<unsigned char>(7));
+    QProcess again;
+    ASSERT_TRUE(startSim(again));
+    const double t0 = rt::Timer();
+    idle(6.0, [&] { return ucharVal(PANEL_THRESHOLD) != 7; });
+    EXPECT_LT(rt::Timer() - t0, 5.0);
+    EXPECT_EQ(status(), lineOkText);
+    EXPECT_TRUE(th::PortOpen(1));
+    EXPECT_TRUE(popups.empty());
+    again.terminate();
+    EXPECT_TRUE(again.waitForFinished(5000));
 }
 
 // ---- why a port will not open ----------------------------------------------------------
