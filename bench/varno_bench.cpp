@@ -1,5 +1,7 @@
 // Measurements of the program's modules on the real event loop:
 //   wait      CPU during a 3.0 s unanswered wait (a pseudo-terminal nobody answers)
+//   lost      CPU while the port is lost: its pseudo-terminal closed, the program idling
+//             in its event loop and watching for the device to come back
 //   acquire   acquisition against the simulated sensor with 4800-baud pacing: cycle time
 //             against its floor, CPU with the strip chart shown, resident memory
 //   record    the acquisition cycle without and with recording, and the recording's own
@@ -69,6 +71,37 @@ int benchWait() {
     std::printf("wait_cpu_s %.3f\n", cpu);
     std::printf("wait_cpu_share_pct %.1f\n", 100.0 * cpu / wall);
     ::close(master);
+    return 0;
+}
+
+// The port's far end closes (the adapter pulled out); the program then idles in its event
+// loop, as between operator actions, while the watch looks for the device.
+int benchLost(double seconds) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) || unlockpt(master)) return 1;
+    runtime::BindSerialDevice(1, ptsname(master));
+    if (setUpPanel() < 0) return 1;
+    runtime::InstallPortEventCallback(Varnov30::PortEvent);
+    if (runtime::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024) < 0) return 1;
+    com232::com = 1;
+    auto idle = [](double s) {
+        QTimer::singleShot(int(s * 1000), [] { runtime::QuitUserInterface(0); });
+        runtime::RunUserInterface();
+    };
+    idle(0.2);
+    ::close(master);
+    idle(0.5); // the loss is told
+    char status[256] = {};
+    runtime::GetCtrlVal(Varnov30::panel, PANEL_STATUS, status, sizeof status);
+    const double cpu0 = cpuSeconds();
+    const double t0 = runtime::Timer();
+    idle(seconds);
+    const double wall = runtime::Timer() - t0;
+    const double cpu = cpuSeconds() - cpu0;
+    std::printf("lost_told %d\n", std::strncmp(status, "Port lost: ", 11) == 0 ? 1 : 0);
+    std::printf("lost_wall_s %.3f\n", wall);
+    std::printf("lost_cpu_s %.4f\n", cpu);
+    std::printf("lost_cpu_share_pct %.2f\n", 100.0 * cpu / wall);
     return 0;
 }
 
@@ -330,6 +363,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "wait";
     if (mode == "wait") return benchWait();
     if (mode == "startup") return benchStartup();
+    if (mode == "lost") return benchLost(argc > 2 ? std::atof(argv[2]) : 5.0);
     if (mode == "pictures") return benchPictures(argc > 2 ? argv[2] : "docs");
     if (mode == "record")
         return benchRecord(argc > 2 ? std::atof(argv[2]) : 20.0,
@@ -337,6 +371,6 @@ int main(int argc, char** argv) {
                            argc > 4 ? argv[4] : "");
     if (mode == "acquire")
         return benchAcquire(argc > 2 ? std::atof(argv[2]) : 10.0, argc > 3 ? std::atoi(argv[3]) : 1);
-    std::fprintf(stderr, "usage: varno-bench wait | startup | acquire [seconds] [source] | record [seconds] [file]\n");
+    std::fprintf(stderr, "usage: varno-bench wait | lost [seconds] | startup | acquire [seconds] [source] | record [seconds] [file]\n");
     return 2;
 }

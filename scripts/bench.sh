@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures, against the simulated sensor with 4800-baud pacing, in one run: the acquisition
-# cycle against its floor, CPU during a 3.0 s unanswered wait and during acquisition with
-# the strip chart shown, time from start to the panel shown, and resident memory.
+# cycle against its floor, CPU during a 3.0 s unanswered wait, while the port is lost and
+# during acquisition with the strip chart shown, time from start to the panel shown, and resident memory.
 # Prints a Markdown table. Usage: scripts/bench.sh [acquisition seconds, default 60]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +13,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
 b=build/bench/varno-bench
 out=$(mktemp)
 "$b" wait 2>/dev/null >>"$out"
+"$b" lost 5 2>/dev/null >>"$out"
 for i in 1 2 3 4 5; do "$b" startup 2>/dev/null; done | sort -k2 -n | sed -n 3p >>"$out"
 "$b" acquire "$secs" 1 2>/dev/null >>"$out"
 "$b" record 40 2>/dev/null >>"$out"
@@ -25,6 +26,7 @@ cat <<TABLE
 | record rate, share of the floor's rate | $(v acquire_rate_pct_of_floor) % | at least 98 % |
 | CPU while acquiring, strip chart shown | $(v acquire_cpu_share_pct) % of a core | under 10 % |
 | CPU during a 3.0 s unanswered wait | $(v wait_cpu_share_pct) % of a core | under 5 % |
+| CPU while the port is lost (5 s idle, watching for it) | $(v lost_cpu_share_pct) % of a core | under 5 % |
 | start to panel shown, sensor answering (median of 5) | $(v startup_to_panel_ms) ms | |
 | time recording adds per cycle (20 s without, 20 s with, alternating) | $(v record_cycle_added_ms) ms (the row alone $(v record_hooks_ms_per_record) ms) | at most 0.2 ms |
 | resident memory, after 10 % and at the end of the run | $(v acquire_rss_first_kib) KiB, $(v acquire_rss_last_kib) KiB | flat |

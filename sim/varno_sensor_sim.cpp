@@ -24,11 +24,13 @@
 
 namespace {
 
-constexpr const char* kVersion = "3.0.0";
+constexpr const char* version = "3.0.0";
 
-volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t stopRequested = 0;
 
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 struct Options {
     std::string link;
@@ -110,7 +112,7 @@ int parseArgs(int argc, char** argv, Options& o) {
         auto needValue = [&](const char* name) -> bool {
             if (arg != name) return false;
             if (!hasValue) {
-                if (i + 1 >= argc) return true;  // reported below
+                if (i + 1 >= argc) return true; // reported below
                 value = argv[++i];
                 hasValue = true;
             }
@@ -127,7 +129,7 @@ int parseArgs(int argc, char** argv, Options& o) {
             usage(stdout);
             return 0;
         } else if (flag("--version") && !hasValue) {
-            std::printf("varno-sensor-sim %s\n", kVersion);
+            std::printf("varno-sensor-sim %s\n", version);
             return 0;
         } else if (flag("--no-pacing") && !hasValue) {
             o.pacing = false;
@@ -180,8 +182,7 @@ int parseArgs(int argc, char** argv, Options& o) {
                 o.disconnectAfter = d;
             }
         } else {
-            std::fprintf(stderr, "varno-sensor-sim: unknown option '%s' (try --help)\n",
-                         argv[i]);
+            std::fprintf(stderr, "varno-sensor-sim: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
         }
     }
@@ -219,7 +220,8 @@ bool loadEeprom(const std::string& path, sim::ParamBlock& block) {
     std::string text;
     char buf[256];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 4096) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 4096)
+        text.append(buf, n);
     std::fclose(f);
     return sim::parseParamText(text.c_str(), block);
 }
@@ -238,10 +240,10 @@ bool saveEeprom(const std::string& path, const sim::ParamBlock& block) {
 }
 
 struct Line {
-    int fd = -1;       // master side of the pty, or the serial device
-    int slaveFd = -1;  // our own handle on the pty slave (keeps it from hanging up)
-    std::string name;  // what is printed on stdout
-    std::string link;  // symbolic link to remove at exit
+    int fd = -1;      // master side of the pty, or the serial device
+    int slaveFd = -1; // our own handle on the pty slave (keeps it from hanging up)
+    std::string name; // what is printed on stdout
+    std::string link; // symbolic link to remove at exit
 };
 
 bool openPty(Line& line) {
@@ -280,16 +282,25 @@ bool openDevice(Line& line, const std::string& path) {
     return true;
 }
 
+// Points PATH at the terminal. A link left by an earlier run (or held by one still
+// running) is replaced in one step, so a program watching PATH never finds it missing
+// in between; anything but a symbolic link is left alone.
 bool makeLink(const std::string& target, const std::string& path) {
-    struct stat st{};
-    if (lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            errno = EEXIST;
-            return false;
-        }
-        unlink(path.c_str());  // stale link from an earlier run
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        errno = EEXIST;
+        return false;
     }
-    return symlink(target.c_str(), path.c_str()) == 0;
+    const std::string tmp = path + ".new." + std::to_string(getpid());
+    unlink(tmp.c_str());
+    if (symlink(target.c_str(), tmp.c_str()) != 0) return false;
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        const int e = errno;
+        unlink(tmp.c_str());
+        errno = e;
+        return false;
+    }
+    return true;
 }
 
 void removeLink(const Line& line) {
@@ -298,7 +309,7 @@ void removeLink(const Line& line) {
     const ssize_t n = readlink(line.link.c_str(), buf, sizeof buf - 1);
     if (n < 0) return;
     buf[n] = '\0';
-    if (line.name == buf) unlink(line.link.c_str());  // only if it is still ours
+    if (line.name == buf) unlink(line.link.c_str()); // only if it is still ours
 }
 
 void closeLine(Line& line) {
@@ -308,7 +319,7 @@ void closeLine(Line& line) {
     removeLink(line);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options opt;
@@ -326,7 +337,7 @@ int main(int argc, char** argv) {
     cfg.faults.splitParts = opt.split;
     cfg.faults.splitGap = opt.splitGapMs / 1000.0;
     cfg.faults.wrongLineCheck = opt.wrongLineCheck;
-    cfg.faults.disconnectAt = opt.disconnectAfter;  // model time starts at 0 below
+    cfg.faults.disconnectAt = opt.disconnectAfter; // model time starts at 0 below
     if (!opt.eepromFile.empty() && !loadEeprom(opt.eepromFile, cfg.eeprom)) {
         std::fprintf(stderr, "varno-sensor-sim: cannot read EEPROM file '%s'\n",
                      opt.eepromFile.c_str());
@@ -347,8 +358,8 @@ int main(int argc, char** argv) {
     }
     if (!opt.link.empty()) {
         if (!makeLink(line.name, opt.link)) {
-            std::fprintf(stderr, "varno-sensor-sim: cannot create link %s: %s\n",
-                         opt.link.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "varno-sensor-sim: cannot create link %s: %s\n", opt.link.c_str(),
+                         std::strerror(errno));
             closeLine(line);
             return 1;
         }
@@ -363,7 +374,7 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &block, &waitMask);
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -378,12 +389,12 @@ int main(int argc, char** argv) {
     auto now = [t0]() { return monotonicSeconds() - t0; };
     model.advanceTo(0.0);
 
-    std::vector<std::uint8_t> out;  // released by the model, not yet accepted by the line
+    std::vector<std::uint8_t> out; // released by the model, not yet accepted by the line
     std::uint32_t savedWrites = 0;
-    double quietUntil = 0.0;  // after a hangup/EIO: do not read before this time
+    double quietUntil = 0.0; // after a hangup/EIO: do not read before this time
     int rc = 0;
 
-    while (!g_stop) {
+    while (!stopRequested) {
         double t = now();
         if (opt.disconnectAfter >= 0 && t >= opt.disconnectAfter) break;
 
@@ -391,14 +402,14 @@ int main(int argc, char** argv) {
         std::uint8_t buf[512];
         for (std::size_t n; (n = model.transmit(buf, sizeof buf, t)) > 0;)
             out.insert(out.end(), buf, buf + n);
-        if (out.size() > 65536) out.clear();  // nobody is reading; stale replies are useless
+        if (out.size() > 65536) out.clear(); // nobody is reading; stale replies are useless
         while (!out.empty()) {
             const ssize_t w = write(line.fd, out.data(), out.size());
             if (w > 0) {
                 out.erase(out.begin(), out.begin() + w);
             } else {
                 if (w < 0 && errno == EINTR) continue;
-                if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) out.clear();  // EIO etc.
+                if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) out.clear(); // EIO etc.
                 break;
             }
         }
@@ -414,7 +425,7 @@ int main(int argc, char** argv) {
         timespec ts{};
         timespec* tsp = nullptr;
         if (std::isfinite(deadline)) {
-            const double d = std::max(0.0, deadline - t) + 50e-6;  // never wake up too early
+            const double d = std::max(0.0, deadline - t) + 50e-6; // never wake up too early
             ts.tv_sec = static_cast<time_t>(d);
             ts.tv_nsec = static_cast<long>((d - double(ts.tv_sec)) * 1e9);
             tsp = &ts;

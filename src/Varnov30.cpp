@@ -179,7 +179,8 @@ bool PanelComplete(int pnl) {
     return ok;
 }
 
-// A port that went away while open, and its device coming back.
+} // namespace
+
 void PortEvent(int port, int event) {
     if (port != com232::com) return; // the operator has chosen another port since
     if (event == PORT_LOST) {
@@ -187,15 +188,16 @@ void PortEvent(int port, int event) {
             com232::poll = 0; // the acquisition ends as a failed reply ends it
             com232::TimeoutReport();
         }
-        std::snprintf(com232::szStatus, sizeof com232::szStatus, "Port lost: %s",
-                      PortDeviceName(port));
-        SetCtrlVal(panel, PANEL_STATUS, com232::szStatus);
+        // The whole device name is shown, however long (a by-id name easily is).
+        char text[320];
+        std::snprintf(text, sizeof text, "Port lost: %s", PortDeviceName(port));
+        std::strncpy(com232::szStatus, text, sizeof com232::szStatus - 1);
+        com232::szStatus[sizeof com232::szStatus - 1] = '\0';
+        SetCtrlVal(panel, PANEL_STATUS, text);
     } else if (event == PORT_BACK && !QuitPending()) {
         ReopenPort();
     }
 }
-
-} // namespace
 
 void ReopenPort() {
     com232::poll = 0;

@@ -11,6 +11,10 @@ void InitVars();
 // The steps of a port change: the port chosen in PORT is opened again, checked and read.
 // Also run by itself when a lost port's device comes back.
 void ReopenPort();
+// A port that went away while open (PORT_LOST: the status line says so, a running
+// acquisition ends) and its device coming back (PORT_BACK: ReopenPort). Installed as the
+// run-time's port-event callback by WinMain.
+void PortEvent(int port, int event);
 // Registers the callback names of the panel file with the run-time.
 void RegisterCallbackTable();
 

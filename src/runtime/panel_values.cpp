@@ -164,7 +164,8 @@ int SetCtrlVal(int panel, int control, const char* value) {
         if (edit->isReadOnly()) {
             // A display: its beginning in view, the whole text on hovering.
             edit->setCursorPosition(0);
-            edit->setToolTip(text);
+            // ...unless the program has given it a tooltip of its own.
+            if (!edit->property("ownToolTip").toBool()) edit->setToolTip(text);
         }
     } else if (c->kind == Kind::TextMsg) {
         qobject_cast<QLabel*>(c->w)->setText(text);
@@ -248,7 +249,11 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
         c->label->setText(QString::fromLocal8Bit(value));
         return 0;
     case ATTR_TOOLTIP_TEXT:
-        c->w->setToolTip(QString::fromLocal8Bit(value));
+        c->w->setProperty("ownToolTip", *value != '\0');
+        if (auto* edit = qobject_cast<QLineEdit*>(c->w); edit && !*value && edit->isReadOnly())
+            edit->setToolTip(edit->text()); // back to showing its whole text
+        else
+            c->w->setToolTip(QString::fromLocal8Bit(value));
         if (c->label) c->label->setToolTip(QString::fromLocal8Bit(value));
         return 0;
     case ATTR_TEXT_FONT: {

@@ -137,11 +137,17 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
             detail::OpenDeviceLine(p->device, {baudRate, parity, dataBits, stopBits}, rc, reason);
         if (!p->line) {
             reason = detail::ExplainOpenFailure(p->device, rc == RS_NO_PORT_FOUND, reason);
-            if (stderrReports) std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
+            // Tried again about once a second while a lost device is back but will not
+            // open: the same reason is printed once.
+            if (stderrReports && (!detail::Watched(port) || reason != PortOpenFailure(port)))
+                std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
             detail::SetOpenFailure(port, reason);
         }
     }
     if (p->line) {
+        if (detail::Watched(port))
+            std::fprintf(stderr, "varno: COM%d (%s) is back\n", port,
+                         p->peer ? p->description.c_str() : p->device.c_str());
         detail::SetOpenFailure(port, {});
         detail::PortOpened(port);
     }

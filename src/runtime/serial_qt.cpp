@@ -1,9 +1,11 @@
 // Serial back end over QSerialPort: real ports, USB adapters and pseudo-terminals.
+#include "internal.h"
 #include "runtime.h"
 #include "serial_line.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -55,6 +57,10 @@ class QtLine final : public SerialLine {
                                  lost_ = true;
                                  reason_ = sp_->errorString().toStdString();
                                  sp_->close();
+                                 // Idle in the event loop no pump runs: have the front
+                                 // end look now, so the loss is told without delay.
+                                 QTimer::singleShot(0, QCoreApplication::instance(),
+                                                    [] { ServiceSerial(); });
                              }
                          });
     }

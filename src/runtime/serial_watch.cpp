@@ -15,6 +15,9 @@ namespace runtime {
 namespace {
 
 constexpr double watchPeriod = 1.0; // seconds between looks at a lost device
+// A timer may fire a little early; a look that early still counts, or every other one
+// would be skipped and the period doubled.
+constexpr double watchSlack = 0.05;
 
 PortEventCallbackPtr callback = nullptr;
 std::set<int> watched;
@@ -35,6 +38,7 @@ void ensureIdleTimer() {
     // Keeps looking while the program idles in its event loop, where no pump runs.
     idleTimer = new QTimer(app);
     idleTimer->setInterval(int(watchPeriod * 1000));
+    idleTimer->setTimerType(Qt::PreciseTimer);
     QObject::connect(idleTimer, &QTimer::timeout, [] { detail::WatchLostPorts(); });
 }
 
@@ -62,7 +66,7 @@ void PortOpened(int port) {
 void WatchLostPorts() {
     if (watched.empty()) return;
     const double now = Timer();
-    if (now - lastLook < watchPeriod) return;
+    if (now - lastLook < watchPeriod - watchSlack) return;
     lastLook = now;
     for (int port : watched)
         if (PortPresent(port)) post(port, PORT_BACK);
