@@ -4,7 +4,9 @@
 #include "internal.h"
 #include "panel_registry.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QTimer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,6 +22,8 @@
 #include <QUiLoader>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -67,6 +71,26 @@ class EventRouter : public QObject {
 // F8 to F12 stand for their command buttons: a key runs the button's commit in the event
 // pass that receives it (a button's own shortcut would animate a click and deliver it
 // about 100 ms later). A key held down is one press.
+// A window destroyed from outside (a tool that closes windows without a window manager)
+// sends no close event; its destruction counts as the operator closing it.
+class DestroyWatch : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t" || !message) return false;
+        const auto* ev = static_cast<const unsigned char*>(message);
+        constexpr unsigned char destroyNotify = 17;
+        if ((ev[0] & 0x7F) != destroyNotify) return false;
+        std::uint32_t window = 0;
+        std::memcpy(&window, ev + 8, sizeof window); // the destroyed window
+        for (auto& [handle, p] : panels) {
+            if (!p.top->testAttribute(Qt::WA_WState_Created) || p.top->winId() != window) continue;
+            const int h = handle;
+            QTimer::singleShot(0, qApp, [h] { dispatchPanel(h, EVENT_CLOSE); });
+        }
+        return false;
+    }
+};
+
 class KeyRouter : public QObject {
   public:
     using QObject::QObject;
@@ -314,6 +338,11 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
     for (QWidget* w : top->findChildren<QWidget*>())
         w->setPalette(light);
     top->installEventFilter(new EventRouter(p.handle, 0, top.get(), top.get()));
+    static DestroyWatch* destroyWatch = nullptr;
+    if (!destroyWatch) {
+        destroyWatch = new DestroyWatch;
+        qApp->installNativeEventFilter(destroyWatch);
+    }
     top->setFixedSize(top->size());
     ++nextHandle;
     top.release();
