@@ -249,14 +249,18 @@ void takeBackRecord() {
 }
 
 // True when the last record is confirmed (or there is none); false after strays, which
-// have then been reported.
+// have then been reported. When another request has used the line since, its flush has
+// taken whatever followed the record: nothing is left to look at.
 bool confirmRecord() {
     if (!recordPending) return true;
     recordPending = false;
-    if (GetInQLen(com232::com) > 0) {
-        takeBackRecord();
-        com232::TimeoutReport();
-        return false;
+    if (com232::order == 5) {
+        ProcessSystemEvents(); // what arrived during the pause reaches the input queue
+        if (com232::order == 5 && GetInQLen(com232::com) > 0) {
+            takeBackRecord();
+            com232::TimeoutReport();
+            return false;
+        }
     }
     ++confirmedRecords;
     capture::Confirmed(); // its row, when recording
@@ -278,6 +282,7 @@ int GetData() {
             com232::poll = 0;
             break;
         }
+        if (com232::poll != 1) break; // stopped while the line was looked at
         FlushInQ(com232::com);
         FlushOutQ(com232::com);
         com232::SendRequest(com232::order);
@@ -301,12 +306,9 @@ int GetData() {
         ProcessSystemEvents();
         Sleep(50);
     }
-    // Ended between cycles (Stop, close): the last record is checked as the next flush
-    // would have, unless another request has used the line since.
-    if (recordPending && com232::order == 5) {
-        ProcessSystemEvents();
-        confirmRecord();
-    }
+    // Ended between cycles (Stop, close, another request): the last record is checked as
+    // the next flush would have.
+    confirmRecord();
     recordPending = false;
     capture::AcquisitionEnded();
     return 0;

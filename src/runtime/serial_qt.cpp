@@ -84,11 +84,6 @@ class QtLine final : public SerialLine {
 
     void pull(std::vector<std::uint8_t>& queue, std::size_t cap) override {
         if (lost_) return;
-        // Reads what the driver holds even between event pumps.
-        if (sp_->bytesAvailable() == 0) {
-            if (!sp_->waitForReadyRead(0) && !lost_) sp_->clearError();
-        }
-        if (lost_) return;
         char tmp[4096];
         for (;;) {
             const qint64 n = sp_->read(tmp, sizeof tmp);
