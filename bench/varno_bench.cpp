@@ -62,6 +62,9 @@ int benchWait() {
     if (setUpPanel() < 0) return 1;
     if (runtime::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024) < 0) return 1;
     com232::com = 1;
+    // The freshly loaded panel lays out its charts once; that is start-up, not the wait.
+    for (const double end = runtime::Timer() + 0.3; runtime::Timer() < end;)
+        runtime::ProcessSystemEvents();
     const double cpu0 = cpuSeconds();
     const double t0 = runtime::Timer();
     com232::CheckComLine(); // nobody answers: the whole 3.0 s wait, then the report
