@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -51,8 +52,20 @@ std::vector<Token> words(const char* d, std::size_t n) {
         cur.clear();
         inWord = false;
     };
+    const auto u = [&](std::size_t k) { return static_cast<unsigned char>(d[k]); };
     for (std::size_t i = 0; i < n; ++i) {
         const char c = d[i];
+        // An editor's no-break space (C2 A0) and byte-order mark (EF BB BF) separate too.
+        if (i + 1 < n && u(i) == 0xC2 && u(i + 1) == 0xA0) {
+            flush();
+            i += 1;
+            continue;
+        }
+        if (i + 2 < n && u(i) == 0xEF && u(i + 1) == 0xBB && u(i + 2) == 0xBF) {
+            flush();
+            i += 2;
+            continue;
+        }
         if (separator(c)) {
             flush();
             if (c == '\n') ++line;
@@ -69,13 +82,14 @@ std::vector<Token> words(const char* d, std::size_t n) {
     return out;
 }
 
-// The value of a word, or -1 when it is not one.
+// The value of a word, or -1 when it is not one: decimal digits (leading zeros allowed)
+// worth 0 to 255.
 int valueOf(const std::string& w) {
-    if (w.empty() || w.size() > 3) return -1;
+    if (w.empty()) return -1;
     int v = 0;
     for (char c : w) {
         if (c < '0' || c > '9') return -1;
-        v = v * 10 + (c - '0');
+        v = std::min(v * 10 + (c - '0'), 256);
     }
     return v <= 255 ? v : -1;
 }

@@ -194,7 +194,8 @@ void PortEvent(int port, int event) {
         std::strncpy(com232::szStatus, text, sizeof com232::szStatus - 1);
         com232::szStatus[sizeof com232::szStatus - 1] = '\0';
         SetCtrlVal(panel, PANEL_STATUS, text);
-    } else if (event == PORT_BACK && !QuitPending()) {
+    } else if (event == PORT_BACK && !QuitPending() && GetInQLen(port) < 0) {
+        // (a notice still queued when the operator had reopened the port is stale)
         ReopenPort();
     }
 }

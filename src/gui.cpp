@@ -205,6 +205,7 @@ void GetPara() {
     com232::poll = 0;
     // Only EEPROM has a read of its own; any other target reads the working RAM.
     const unsigned char code = com232::target == EEPROM ? 4 : 3;
+    SettlePendingRecord();
     FlushInQ(com232::com);
     FlushOutQ(com232::com);
     com232::SendRequest(code);
@@ -248,23 +249,38 @@ void takeBackRecord() {
     if (source != 2) ShowGraph();
 }
 
-// True when the last record is confirmed (or there is none); false after strays, which
-// have then been reported. When another request has used the line since, its flush has
-// taken whatever followed the record: nothing is left to look at.
-bool confirmRecord() {
-    if (!recordPending) return true;
+// A record still waiting for its check is settled before any reading request flushes the
+// queues, since the flush would hide what followed it: taken as good when the line is
+// quiet, otherwise marked spoiled for the acquisition to take back and report.
+bool spoiled = false;
+
+} // namespace
+
+void SettlePendingRecord() {
+    if (!recordPending) return;
     recordPending = false;
-    if (com232::order == 5) {
-        ProcessSystemEvents(); // what arrived during the pause reaches the input queue
-        if (com232::order == 5 && GetInQLen(com232::com) > 0) {
-            takeBackRecord();
-            com232::TimeoutReport();
-            return false;
-        }
+    if (GetInQLen(com232::com) > 0) {
+        spoiled = true;
+        return;
     }
     ++confirmedRecords;
     capture::Confirmed(); // its row, when recording
-    return true;
+}
+
+namespace {
+
+// True when the last record is confirmed (or there is none); false after strays, which
+// have then been reported. Requests run inside the pump settle it themselves first.
+bool confirmRecord() {
+    if (recordPending) {
+        ProcessSystemEvents(); // what arrived during the pause reaches the input queue
+        SettlePendingRecord();
+    }
+    if (!spoiled) return true;
+    spoiled = false;
+    takeBackRecord();
+    com232::TimeoutReport();
+    return false;
 }
 
 } // namespace
@@ -276,7 +292,11 @@ int GetData() {
     com232::order = 5;
     com232::poll = 1;
     DispVis();
-    recordPending = false;
+    // Started inside another acquisition's pause: that one's last record is settled here.
+    if (!confirmRecord()) {
+        com232::poll = 0;
+        return 0;
+    }
     while (com232::poll == 1) {
         if (!confirmRecord()) {
             com232::poll = 0;
@@ -288,7 +308,7 @@ int GetData() {
         com232::SendRequest(com232::order);
         const com232::Reply r = com232::AwaitReply(AnzData, true);
         if (r == com232::Reply::Stopped) {
-            recordPending = false; // confirmed by this cycle's flush already
+            capture::AcquisitionEnded();
             return 0;
         }
         if (r == com232::Reply::Complete) {
@@ -397,6 +417,7 @@ void DispVis() {
 void GetJmpBuf() {
     com232::poll = 0;
     com232::order = 6;
+    SettlePendingRecord();
     FlushInQ(com232::com);
     FlushOutQ(com232::com);
     com232::SendRequest(com232::order);

@@ -38,6 +38,10 @@ void PreRequestDelay();
 int GetData();
 // Live records taken as good: the line was found quiet behind them.
 extern int confirmedRecords;
+// Called by a reading request before it flushes the queues while an acquisition waits
+// between cycles: the acquisition's last record is checked now, as the flush would hide
+// what followed it.
+void SettlePendingRecord();
 void SetPanelData();
 // The numeric displays of the live values (part of SetPanelData).
 void ShowLiveValues();

@@ -27,6 +27,8 @@ class PtyPeer {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
+    // Everything that has arrived, frames or not (cleared by the test).
+    Bytes all;
     // Collects what has arrived.
     Bytes& poll() {
         std::uint8_t buf[256];
@@ -34,6 +36,7 @@ class PtyPeer {
             const ssize_t n = fd_ >= 0 ? ::read(fd_, buf, sizeof buf) : -1;
             if (n <= 0) break;
             in_.insert(in_.end(), buf, buf + n);
+            all.insert(all.end(), buf, buf + n);
         }
         return in_;
     }

@@ -1,6 +1,7 @@
 // varno-cli as a program: without a display, against a pseudo-terminal playing the sensor
 // and against the stand-alone simulated sensor.
 #include "cli_fixture.h"
+#include "pty_peer.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -13,44 +14,7 @@
 
 namespace {
 
-// The far end of a pseudo-terminal, playing the sensor.
-class Pty {
-  public:
-    Pty() {
-        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
-        path_ = ptsname(fd_);
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    const std::string& path() const { return path_; }
-    bool ok() const { return !path_.empty(); }
-    Bytes all;
-    bool nextFrame(Bytes& f) {
-        std::uint8_t buf[256];
-        ssize_t n;
-        while ((n = ::read(fd_, buf, sizeof buf)) > 0) {
-            in_.insert(in_.end(), buf, buf + n);
-            all.insert(all.end(), buf, buf + n);
-        }
-        if (in_.size() < 17) return false;
-        f.assign(in_.begin(), in_.begin() + 17);
-        in_.erase(in_.begin(), in_.begin() + 17);
-        return true;
-    }
-    void send(const Bytes& b) { (void)!::write(fd_, b.data(), b.size()); }
-
-  private:
-    int fd_ = -1;
-    std::string path_;
-    Bytes in_;
-};
+using Pty = PtyPeer;
 
 struct Ran {
     int code = -1;

@@ -260,3 +260,29 @@ TEST_F(Trust, AFifoIsRefusedWithoutOpeningIt) {
                               1, 0, 0, 1),
               rt::FILE_CANNOT_OPEN);
 }
+
+TEST_F(Trust, ARequestRunInsideTheAcquisitionSettlesItsLastRecordFirst) {
+    open();
+    records = {recordA, recordB};
+    peer->onFrame = [this, inner = peer->onFrame](const Bytes& f, double now) {
+        auto out = inner(f, now);
+        if (f[1] == 5 && recordsSent == 2) out.push_back({0.03 + strayDelay, {0x7E}});
+        return out;
+    };
+    // GetBuff pressed right after the second record was shown: its flush would hide the
+    // stray behind that record, so the record is checked before it.
+    bool pressed = false;
+    th::SetPumpHook([&](double) {
+        if (!pressed && th::StripAppendCount(panel, PANEL_GRAPH_RAW) == 2 &&
+            rt::Timer() > peer->frameTimes.back() + 0.045) {
+            pressed = true;
+            th::FireEvent(panel, PANEL_BUTTON_GETBUFF, rt::EVENT_COMMIT);
+        }
+    });
+    gui::GetData();
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(gui::jumpbuf[0], 77) << "the nested request itself went through";
+    EXPECT_EQ(gui::confirmedRecords, 1) << "the record with a stray behind it is not taken";
+    EXPECT_EQ(countPopups("INFO"), 1);
+    EXPECT_EQ(intVal(PANEL_DAT0), recordA[0]);
+}

@@ -53,7 +53,12 @@ int cmdLive(Session& s) {
             // Taken as good only once the line is quiet behind it: bytes waiting now are
             // strays, and the record may have been the front of a longer reply.
             ProcessSystemEvents();
-            if (GetInQLen(s.port) != 0) {
+            const int waiting = GetInQLen(s.port);
+            if (waiting < 0) {
+                rc = s.fail(ExitFileOrPort, "the port was lost");
+                break;
+            }
+            if (waiting > 0) {
                 rc = s.fail(ExitSensor, "stray bytes followed the reply to 55 05 (record " +
                                             std::to_string(rows + 1) +
                                             "): it was not a live record");

@@ -98,7 +98,10 @@ class QtLine final : public SerialLine {
         if (lost_) return false;
         const double left = deadline - Timer();
         if (left <= 0) return false;
-        if (!sp_->waitForReadyRead(std::max(1, int(left * 1000))) && !lost_) sp_->clearError();
+        if (!sp_->waitForReadyRead(std::max(1, int(left * 1000)))) {
+            if (!lost_) sp_->clearError();
+            return false; // nothing more by the deadline (or an error): never spin
+        }
         return !lost_;
     }
 
