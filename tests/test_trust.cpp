@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QWidget>
 #include <QTemporaryDir>
 
@@ -285,4 +286,21 @@ TEST_F(Trust, ARequestRunInsideTheAcquisitionSettlesItsLastRecordFirst) {
     EXPECT_EQ(gui::confirmedRecords, 1) << "the record with a stray behind it is not taken";
     EXPECT_EQ(countPopups("INFO"), 1);
     EXPECT_EQ(intVal(PANEL_DAT0), recordA[0]);
+}
+
+TEST_F(Trust, ClosingTheWindowWhileAPopupIsOpenEndsThePopupToo) {
+    // The real dialog: the window destroyed from outside while INFO is up must not leave
+    // the program waiting for an operator who has closed it.
+    th::ClearPopupHandler();
+    bool stillOpen = false;
+    QTimer::singleShot(50, [&] { th::FirePanelEvent(panel, rt::EVENT_CLOSE); });
+    QTimer::singleShot(3000, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            stillOpen = true;
+            box->close();
+        }
+    });
+    rt::MessagePopup("INFO", com232::InfoTimeout);
+    EXPECT_FALSE(stillOpen);
+    EXPECT_TRUE(rt::QuitPending());
 }

@@ -5,6 +5,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -52,6 +53,12 @@ bool QuitPending() {
 int QuitUserInterface(int returnCode) {
     quitFlag = true;
     quitCode = returnCode;
+    // A pop-up still open (a report, a help text, a file dialog) would hold the program
+    // in its own loop after its window has gone: it closes, as if cancelled.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+                QTimer::singleShot(0, dialog, &QDialog::reject);
     if (auto* d = QAbstractEventDispatcher::instance()) d->wakeUp();
     return 0;
 }
