@@ -59,6 +59,14 @@ class Trust : public PanelTest {
         return n;
     }
     Bytes ppNow() { return Bytes(com232::pp, com232::pp + 15); }
+    // A stray byte right behind the n-th live record (1 = first).
+    void strayBehindRecord(int n) {
+        peer->onFrame = [this, n, inner = peer->onFrame](const Bytes& f, double now) {
+            auto out = inner(f, now);
+            if (f[1] == 5 && recordsSent == n) out.push_back({0.03 + strayDelay, {0x7E}});
+            return out;
+        };
+    }
     void pumpFor(double seconds) {
         const double end = rt::Timer() + seconds;
         while (rt::Timer() < end)
@@ -116,11 +124,7 @@ TEST_F(Trust, ALiveRecordFollowedByStraysIsTakenBackAndReported) {
     open();
     records = {recordA, recordB};
     // The second record has a stray byte behind it; the acquisition must end there.
-    peer->onFrame = [this, inner = peer->onFrame](const Bytes& f, double now) {
-        auto out = inner(f, now);
-        if (f[1] == 5 && recordsSent == 2) out.push_back({0.03 + strayDelay, {0x7E}});
-        return out;
-    };
+    strayBehindRecord(2);
     gui::GetData();
     EXPECT_EQ(com232::poll, 0);
     EXPECT_EQ(countPopups("INFO"), 1);
@@ -265,11 +269,7 @@ TEST_F(Trust, AFifoIsRefusedWithoutOpeningIt) {
 TEST_F(Trust, ARequestRunInsideTheAcquisitionSettlesItsLastRecordFirst) {
     open();
     records = {recordA, recordB};
-    peer->onFrame = [this, inner = peer->onFrame](const Bytes& f, double now) {
-        auto out = inner(f, now);
-        if (f[1] == 5 && recordsSent == 2) out.push_back({0.03 + strayDelay, {0x7E}});
-        return out;
-    };
+    strayBehindRecord(2);
     // GetBuff pressed right after the second record was shown: its flush would hide the
     // stray behind that record, so the record is checked before it.
     bool pressed = false;
