@@ -49,7 +49,7 @@ Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
     poller_.onAudit = [this](const std::string& json) { push({topic("audit"), json, false}); };
     poller_.onFatal = [this](int code, const std::string& why) {
         qCCritical(lcGateway, "varno-gateway: %s: %s", portName_.c_str(), why.c_str());
-        if (done_ == nullptr) shutdown(code, [](int c) { QCoreApplication::exit(c); });
+        shutdown(code, [](int c) { QCoreApplication::exit(c); });
     };
 }
 
@@ -142,7 +142,7 @@ void Gateway::reply(const Command& c, const std::string& json) {
 }
 
 void Gateway::shutdown(int code, std::function<void(int)> done) {
-    if (closing_) return;
+    if (done_ || closing_) return;
     exitCode_ = code;
     done_ = std::move(done);
     poller_.stop([this] {
@@ -162,13 +162,18 @@ void Gateway::shutdown(int code, std::function<void(int)> done) {
 }
 
 void Gateway::finishShutdown() {
-    if (!done_) return;
-    mqtt_.stop();
-    auto done = std::move(done_);
-    done_ = nullptr;
-    if (outbox_.waiting())
-        qCWarning(lcGateway, "varno-gateway: %zu messages were not delivered", outbox_.waiting());
-    done(exitCode_);
+    if (!done_ || finishing_) return;
+    finishing_ = true;
+    // Outside the MQTT client's callbacks, which may have brought us here.
+    QTimer::singleShot(0, this, [this] {
+        mqtt_.stop();
+        if (outbox_.waiting())
+            qCWarning(lcGateway, "varno-gateway: %zu messages were not delivered",
+                      outbox_.waiting());
+        auto done = std::move(done_);
+        done_ = nullptr;
+        done(exitCode_);
+    });
 }
 
 } // namespace gateway

@@ -53,6 +53,7 @@ class Gateway : public QObject {
     double lastStatusAt_ = -1e9;
     // Shutting down.
     bool closing_ = false;
+    bool finishing_ = false;
     int exitCode_ = 0;
     int offlineMid_ = 0;
     bool offlineAcked_ = false;

@@ -2,6 +2,7 @@
 // SIGTERM or SIGINT.
 #include "gateway/gateway.h"
 #include "gateway/options.h"
+#include "runtime/endpoint.h"
 #include "runtime/log.h"
 #include "runtime/runtime.h"
 

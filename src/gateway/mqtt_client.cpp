@@ -68,7 +68,8 @@ bool MqttClient::configure(std::string& why) {
                          v5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // Our own window: libmosquitto never holds back a message we handed it.
     mosquitto_int_option(mosq_, MOSQ_OPT_RECEIVE_MAXIMUM, 100);
-    mosquitto_max_inflight_messages_set(mosq_, unsigned(s_.maxInflight));
+    // Room for the retained messages published beside the outbox's window.
+    mosquitto_max_inflight_messages_set(mosq_, unsigned(s_.maxInflight + 16));
     int rc = MOSQ_ERR_SUCCESS;
     if (!s_.willTopic.empty())
         rc = mosquitto_will_set(mosq_, s_.willTopic.c_str(), int(s_.willPayload.size()),

@@ -9,10 +9,13 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace gateway {
 
 struct Message {
+    Message(std::string t, std::string p, bool isLive, std::string corr = {})
+        : topic(std::move(t)), payload(std::move(p)), live(isLive), correlation(std::move(corr)) {}
     std::string topic;
     std::string payload;
     bool live = false;         // a live record: counted against the buffer bound

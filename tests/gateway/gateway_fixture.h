@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
