@@ -1,5 +1,6 @@
 #include "sensor/paramfile.h"
 
+#include "runtime/bytelist.h"
 #include "runtime/runtime.h"
 
 #include <cerrno>
@@ -21,17 +22,9 @@ std::string cannotOpen(const char* path) {
     return std::string("it cannot be opened: ") + (e ? std::strerror(e) : "not a readable file");
 }
 
-} // namespace
-
-bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why) {
-    unsigned char values[ParamLen];
-    const int rc = FileToArray(path, values, VAL_UNSIGNED_CHAR, ParamLen, 1, 0, 0, 1);
-    if (rc >= 0) {
-        std::memcpy(block, values, ParamLen);
-        why.clear();
-        return true;
-    }
-    const int line = LastFileErrorLine();
+// The reason for a reader's result, as a user reads it.
+std::string reason(int rc, int line, const char* path) {
+    std::string why;
     switch (rc) {
     case FILE_CANNOT_OPEN:
         why = cannotOpen(path);
@@ -53,6 +46,33 @@ bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string&
         why = "it is not a parameter file";
         break;
     }
+    return why;
+}
+
+} // namespace
+
+bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why) {
+    unsigned char values[ParamLen];
+    const int rc = FileToArray(path, values, VAL_UNSIGNED_CHAR, ParamLen, 1, 0, 0, 1);
+    if (rc >= 0) {
+        std::memcpy(block, values, ParamLen);
+        why.clear();
+        return true;
+    }
+    why = reason(rc, LastFileErrorLine(), path);
+    return false;
+}
+
+bool ReadParamText(const std::string& text, unsigned char block[ParamLen], std::string& why) {
+    unsigned char values[ParamLen];
+    int line = 0;
+    const int rc = ParseByteList(text.data(), text.size(), values, ParamLen, &line);
+    if (rc == FILE_OK) {
+        std::memcpy(block, values, ParamLen);
+        why.clear();
+        return true;
+    }
+    why = reason(rc, line, "");
     return false;
 }
 

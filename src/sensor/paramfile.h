@@ -14,6 +14,12 @@ namespace sensor {
 // too large to be a parameter file", ...
 bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why);
 
+// Checks `text` exactly as a parameter file's content is checked (the same rules and
+// reasons; a line number is the value's place when the text holds one value a line), and
+// reads it into `block`. For values that come from elsewhere than a file (a remote
+// command): `block` is untouched on failure.
+bool ReadParamText(const std::string& text, unsigned char block[ParamLen], std::string& why);
+
 // Writes `block` as a parameter file; the file is replaced only once the new one is
 // complete. False when it cannot be written (the old file is then unchanged).
 bool WriteParamFile(const char* path, const unsigned char block[ParamLen]);

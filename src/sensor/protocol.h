@@ -17,6 +17,12 @@ constexpr int FrameLen = ParamLen + 2;     // every request
 constexpr int BufSize = 1024;              // the input queue and the read buffer
 constexpr unsigned char LineOk[LineCheckLen] = {0xAA, 0x03, 0x00};
 
+// The names of the parameter block's bytes, in block order (as varno-cli's JSON names
+// them).
+constexpr const char* ParamNames[ParamLen] = {
+    "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
+    "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
+
 // Request codes, the frame's second byte.
 namespace req {
 constexpr unsigned char WriteRam = 0x01;    // 55 01: the block into RAM; no reply is read
