@@ -95,7 +95,7 @@ bool values(const QJsonObject& obj, unsigned char* out, std::string& error) {
         text += line;
     }
     std::string why;
-    if (!sensor::ParseParamText(text, out, why)) {
+    if (!sensor::ReadParamText(text, out, why)) {
         // One value a line: the parameter file's line is the value's place.
         if (why.rfind("line ", 0) == 0) {
             const int i = std::atoi(why.c_str() + 5) - 1;

@@ -194,7 +194,7 @@ void MqttClient::drop(const std::string& why) {
     if (state_ == State::Stopped) return;
     lastError_ = why;
     if (wasConnected || backoff_ == 0.0)
-        qCWarning(lcMqtt, "broker %s:%d: %s", s_.host.c_str(), s_.port, why.c_str());
+        qCWarning(lcMqtt, "varno-gateway: broker %s:%d: %s", s_.host.c_str(), s_.port, why.c_str());
     state_ = State::Waiting;
     scheduleRetry();
     if (wasConnected && onDisconnected) onDisconnected(why);
@@ -221,7 +221,7 @@ int MqttClient::publish(const std::string& topic, const QByteArray& payload, int
         if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
             drop("publish: " + errorText(rc));
         else
-            qCWarning(lcMqtt, "cannot publish on %s: %s", topic.c_str(), errorText(rc).c_str());
+            qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s", topic.c_str(), errorText(rc).c_str());
         return 0;
     }
     updateWriteInterest();
@@ -261,7 +261,7 @@ void MqttClient::connectCb(mosquitto* m, void* self, int rc, int, const mqtt5__p
     c->state_ = State::Connected;
     c->backoff_ = 0.0;
     c->lastIn_ = Now();
-    qCInfo(lcMqtt, "connected to %s:%d (MQTT %s)", c->s_.host.c_str(), c->s_.port,
+    qCInfo(lcMqtt, "varno-gateway: connected to %s:%d (MQTT %s)", c->s_.host.c_str(), c->s_.port,
            c->v5_ ? "5" : "3.1.1");
     if (!c->s_.subscribe.empty())
         mosquitto_subscribe(c->mosq_, nullptr, c->s_.subscribe.c_str(), 1);
@@ -281,7 +281,7 @@ void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason,
     // A v5 broker may refuse a message (not authorised by its ACL): it is acknowledged
     // all the same and not sent again.
     if (reason >= 0x80)
-        qCWarning(lcMqtt, "the broker refused message %d: %s", mid, mosquitto_reason_string(reason));
+        qCWarning(lcMqtt, "varno-gateway: the broker refused message %d: %s", mid, mosquitto_reason_string(reason));
     if (c->onPublished) c->onPublished(mid);
 }
 

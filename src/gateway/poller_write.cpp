@@ -80,7 +80,7 @@ std::string Poller::cmdWrite(const Command& c) {
         .str("verify", verify);
     if (differ) audit.raw("differing", differing);
     const std::string line = audit.done();
-    qCInfo(lcGateway, "audit %s", line.c_str());
+    qCInfo(lcGateway, "varno-gateway: audit %s", line.c_str());
     if (onAudit) onAudit(line);
     if (onParams) onParams(c.target, after);
 
