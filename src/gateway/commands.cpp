@@ -118,14 +118,6 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
                   std::string& error) {
     c.name = name;
     error.clear();
-    const Kind* kind = nullptr;
-    for (const Kind& k : kinds)
-        if (name == k.name) kind = &k;
-    if (!kind) {
-        error = "unknown command \"" + name + "\" (read, write, jumpbuf, check)";
-        return false;
-    }
-    c.kind = kind->kind;
     if (payload.size() > MaxPayload) {
         error = "the payload has " + std::to_string(payload.size()) + " bytes, more than " +
                 std::to_string(MaxPayload);
@@ -156,6 +148,14 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
         error = idError;
         return false;
     }
+    const Kind* kind = nullptr;
+    for (const Kind& k : kinds)
+        if (name == k.name) kind = &k;
+    if (!kind) {
+        error = "unknown command \"" + name + "\" (read, write, jumpbuf, check)";
+        return false;
+    }
+    c.kind = kind->kind;
     if (!shortString(obj, "by", c.by, error)) return false;
     for (auto it = obj.begin(); it != obj.end(); ++it) {
         if (it.key() == "id" || it.key() == "by" || kind->keys.count(it.key())) continue;

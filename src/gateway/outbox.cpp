@@ -14,7 +14,8 @@ void Outbox::push(Message m) {
     const bool live = m.live;
     queue_.push_back(std::move(m));
     (live ? live_ : other_) += 1;
-    if (live ? live_ > liveLimit_ : other_ > otherLimit_) dropOldest(live);
+    // The bound is on what waits here; the few handed over (the window) are the client's.
+    if (live ? live_ - liveSent_ > liveLimit_ : other_ > otherLimit_) dropOldest(live);
 }
 
 // The oldest message of its kind that has not been handed over goes. One handed over
@@ -34,6 +35,7 @@ void Outbox::pump(const std::function<int(const Message&)>& send) {
         const int mid = send(queue_[sent_]);
         if (mid <= 0) return;
         queue_[sent_].mid = mid;
+        liveSent_ += queue_[sent_].live;
         ++sent_;
     }
 }
@@ -42,6 +44,7 @@ void Outbox::acknowledged(int mid) {
     for (std::size_t i = 0; i < sent_; ++i) {
         if (queue_[i].mid != mid) continue;
         (queue_[i].live ? live_ : other_) -= 1;
+        liveSent_ -= queue_[i].live;
         queue_.erase(queue_.begin() + std::ptrdiff_t(i));
         --sent_;
         return;
@@ -52,6 +55,9 @@ void Outbox::connectionLost() {
     for (std::size_t i = 0; i < sent_; ++i)
         queue_[i].mid = 0;
     sent_ = 0;
+    liveSent_ = 0;
+    while (live_ > liveLimit_)
+        dropOldest(true);
 }
 
 } // namespace gateway

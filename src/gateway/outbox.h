@@ -25,7 +25,8 @@ struct Message {
 
 class Outbox {
   public:
-    // `liveLimit` live records and `otherLimit` other messages are kept at most.
+    // `liveLimit` live records and `otherLimit` other messages are kept at most, besides
+    // the ones handed over and not yet acknowledged.
     explicit Outbox(long liveLimit, long otherLimit = 1000, int window = 64);
 
     void push(Message m);
@@ -51,6 +52,7 @@ class Outbox {
     std::deque<Message> queue_; // queue_[0, sent_) handed over, the rest waiting
     std::size_t sent_ = 0;
     long live_ = 0, other_ = 0;
+    long liveSent_ = 0; // live records among those handed over
     long liveLimit_, otherLimit_;
     int window_;
     long droppedLive_ = 0, droppedOther_ = 0;

@@ -230,7 +230,6 @@ TEST_F(GatewayE2e, WriteWithVerifyAnsweredAndAudited) {
         return bytesOf(jsonOf(m.payload)["values"]) == mine;
     });
     ASSERT_TRUE(params);
-    EXPECT_TRUE(params->retained);
     ASSERT_TRUE(sub.waitForCount(base + "live", sub.messages(base + "live").size() + 2, 5000));
     EXPECT_EQ(sensor.frames().back(), frame(5, mine));
     EXPECT_EQ(payloads(sub, base + "live").back()["hysteresis"].toInt(), 2);

@@ -305,18 +305,29 @@ TEST(GatewayOutbox, ARecordHandedOverIsNotDroppedForTheBound) {
     box.push({"live", "2", true});
     int mid = 0;
     box.pump([&](const Message&) { return ++mid; });
-    box.push({"live", "3", true}); // 1 and 2 are with the client: 3 waits beyond the bound
+    // 1 and 2 are with the client: the bound is on what waits here.
+    box.push({"live", "3", true});
+    box.push({"live", "4", true});
     EXPECT_EQ(box.droppedLive(), 0);
-    box.push({"live", "4", true}); // now 3, the oldest not handed over, goes
+    box.push({"live", "5", true}); // 3, the oldest not handed over, goes
     EXPECT_EQ(box.droppedLive(), 1);
     box.acknowledged(1);
-    box.acknowledged(2);
     std::vector<std::string> sent;
     box.pump([&](const Message& m) {
         sent.push_back(m.payload);
         return ++mid;
     });
-    EXPECT_EQ(sent, (std::vector<std::string>{"4"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"4", "5"}));
+    // The connection ends with 2, 4 and 5 unacknowledged: back in the buffer, which keeps
+    // 2 records; the oldest goes.
+    box.connectionLost();
+    EXPECT_EQ(box.droppedLive(), 2);
+    sent.clear();
+    box.pump([&](const Message& m) {
+        sent.push_back(m.payload);
+        return ++mid;
+    });
+    EXPECT_EQ(sent, (std::vector<std::string>{"4", "5"}));
 }
 
 // ---- payloads ---------------------------------------------------------------------------
