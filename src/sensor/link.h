@@ -128,6 +128,10 @@ class Link {
     // 55 01 or 55 02 with `values` as the block (null: the present block). No reply is
     // read; Ok when the port took the whole frame.
     Result WriteBlock(int target, const unsigned char* values = nullptr);
+    // Pumps events for DrainTime, so that the frame sent last leaves the port before a
+    // flush (the next request's) or a close could discard it. For a write that is not
+    // followed by the pause before a read.
+    void Drain() { Pause(DrainTime); }
     // The pause before a RAM read, then 55 06; the 16 values into `out` (may be null: they
     // stay in Reply()).
     Result ReadJumpBuffer(unsigned char* out);

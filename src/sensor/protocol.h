@@ -72,6 +72,10 @@ constexpr double SettleTime = 0.030;
 constexpr double RamPause = 0.1;    // the pause before a request that reads RAM
 constexpr double EepromPause = 1.5; // ... and before one that reads EEPROM
 constexpr int CyclePauseMs = 50;    // between two live cycles
+// Time for a frame to leave before the output queue is flushed or the port closed: 17
+// bytes at 4800 baud take 35 ms, an adapter holds them up to another 16 ms. A write has no
+// reply to wait for, so whatever follows it soon must give it this time first.
+constexpr double DrainTime = 0.1;
 constexpr double ReadTimeout = 2.0; // the port's own read time-out (the bytes wait already)
 constexpr long Baud = 4800;         // 8 data bits, no parity, 1 stop bit, no handshake
 
