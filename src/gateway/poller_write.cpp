@@ -35,7 +35,9 @@ std::string Poller::cmdWrite(const Command& c) {
     std::string differing = "[";
     int differ = 0;
     int exit = 0;
-    if (c.verify) {
+    if (!c.verify) {
+        link_.Drain(); // the next live request's flush must not discard the frame
+    } else {
         const sensor::Result r = link_.ReadBlock(c.target);
         if (!r) {
             verify = "failed";

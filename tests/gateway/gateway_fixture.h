@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -48,8 +49,10 @@ inline Bytes bytesOf(const QJsonValue& v) {
 }
 
 inline Bytes frame(std::uint8_t code, const Bytes& block) {
-    Bytes f{0x55, code};
-    f.insert(f.end(), block.begin(), block.end());
+    Bytes f(2 + block.size());
+    f[0] = 0x55;
+    f[1] = code;
+    std::copy(block.begin(), block.end(), f.begin() + 2);
     return f;
 }
 
@@ -89,6 +92,16 @@ class PtySensor {
         const auto all = frames();
         for (std::size_t i = from; i < all.size(); ++i)
             if (all[i][1] != 5) out.push_back(all[i]);
+        return out;
+    }
+    // Waits (up to `ms`) until `count` such frames have come, and returns them.
+    std::vector<Bytes> waitBesidesLive(std::size_t from, std::size_t count, int ms = 3000) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        auto out = framesBesidesLive(from);
+        while (out.size() < count && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            out = framesBesidesLive(from);
+        }
         return out;
     }
     Bytes ram() {
