@@ -21,7 +21,7 @@ namespace {
 
 constexpr double firstPause = 0.5; // seconds before the first retry; doubled up to maxPause
 constexpr double maxPause = 10.0;
-constexpr int miscMs = 100; // libmosquitto's housekeeping and the silence watch
+constexpr int miscMs = 250; // libmosquitto's housekeeping and the silence watch
 
 void initLibrary() {
     static bool done = false;
@@ -172,7 +172,8 @@ void MqttClient::housekeeping() {
             probed_ = true;
             mosquitto_unsubscribe(mosq_, nullptr, (s_.willTopic + "/probe").c_str());
         }
-        if (silent > 1.5 * ka) return drop("the broker stopped answering");
+        // One housekeeping period early, so that it is noticed within the limit.
+        if (silent > 1.5 * ka - miscMs / 1000.0) return drop("the broker stopped answering");
     }
     updateWriteInterest();
 }

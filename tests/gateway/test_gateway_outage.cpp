@@ -19,6 +19,8 @@ class GatewayOutage : public ::testing::Test {
     std::unique_ptr<GatewayProcess> gw;
     const std::string base = "varno/sim/";
 
+    QStringList extra; // further gateway options, set before SetUp runs
+
     void SetUp() override {
         mqtt_test::BrokerOptions bo;
         bo.persistence = true; // the subscriber's session survives the broker's death
@@ -36,7 +38,8 @@ class GatewayOutage : public ::testing::Test {
         gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
         ASSERT_TRUE(gw->start({"--port", QString::fromStdString(sim->link()), "--broker",
                                QString::fromStdString(broker->url()), "--sensor", "sim",
-                               "--keepalive", "5"}));
+                               "--keepalive", "5"} +
+                              extra));
         ASSERT_TRUE(sub->waitForCount(base + "live", 5, 15000)) << gw->log();
     }
 };
@@ -110,4 +113,34 @@ TEST_F(GatewayOutage, SensorUnpluggedIsPortLostThenOnlineAgain) {
     EXPECT_TRUE(continuous(s));
 }
 
+class GatewaySmallBuffer : public GatewayOutage {
+  protected:
+    void SetUp() override {
+        extra = {"--buffer", "10"};
+        GatewayOutage::SetUp();
+    }
+};
+
+TEST_F(GatewaySmallBuffer, BeyondTheBufferTheOldestGoAndStatusCountsThem) {
+    broker->kill9();
+    std::this_thread::sleep_for(std::chrono::seconds(4)); // some 35 records, 10 kept
+    ASSERT_TRUE(broker->restart()) << broker->error();
+    auto st = sub->waitForMessage(base + "status", 15000, [](const mqtt_test::Message& m) {
+        return jsonOf(m.payload)["dropped"].toInt() > 0;
+    });
+    ASSERT_TRUE(st) << gw->log();
+    const long dropped = jsonOf(st->payload)["dropped"].toInt();
+    EXPECT_GE(dropped, 15);
+    ASSERT_TRUE(sub->waitForCount(base + "live", sub->messages(base + "live").size() + 20, 10000));
+    // What the subscriber misses is exactly what status says was dropped, in one run.
+    const auto s = seqs(*sub, base + "live");
+    long missing = 0, last = 0;
+    for (long long v : s) {
+        if (v > last + 1) missing += long(v - last - 1);
+        if (v > last) last = long(v);
+    }
+    EXPECT_EQ(missing, dropped);
+}
+
 } // namespace
+
