@@ -1,0 +1,179 @@
+// varno-gateway: the poller's events as MQTT messages, MQTT commands to the poller.
+#include "gateway.h"
+
+#include "gateway/payloads.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcGateway, "varno.gateway")
+
+namespace gateway {
+
+namespace {
+
+constexpr double shutdownWait = 3.0; // seconds the last messages may take to be delivered
+
+} // namespace
+
+Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
+                 const std::string& portName, const std::string& sensorId, QObject* parent)
+    : QObject(parent), o_(o), base_(o.prefix + "/" + sensorId + "/"), portName_(portName),
+      mqtt_(broker, this), outbox_(o.buffer, 1000, broker.maxInflight),
+      poller_(o, port, portName, this) {
+    since_ = IsoNow();
+    mqtt_.onConnected = [this] { connected(); };
+    mqtt_.onDisconnected = [this](const std::string&) { disconnected(); };
+    mqtt_.onPublished = [this](int mid) {
+        if (closing_ && mid == offlineMid_) offlineAcked_ = true;
+        outbox_.acknowledged(mid);
+        pump();
+    };
+    mqtt_.onMessage = [this](const Incoming& in) { message(in); };
+
+    poller_.onState = [this](SensorState) {
+        since_ = IsoNow();
+        publishStatus();
+    };
+    poller_.onParams = [this](int target, const unsigned char* block) {
+        params_ = ParamsPayload(target, block, IsoNow());
+        publishRetained("params", params_);
+    };
+    poller_.onRecord = [this](const sensor::LiveRecord& r, double seconds, unsigned char hyst) {
+        char when[40];
+        IsoTime(r.wall, when, sizeof when);
+        push({topic("live"), LivePayload(when, seconds, r.bytes, hyst, ++seq_), true});
+    };
+    poller_.onReply = [this](const Command& c, const std::string& json) { reply(c, json); };
+    poller_.onAudit = [this](const std::string& json) { push({topic("audit"), json, false}); };
+    poller_.onFatal = [this](int code, const std::string& why) {
+        qCCritical(lcGateway, "varno-gateway: %s: %s", portName_.c_str(), why.c_str());
+        shutdown(code, [](int c) { QCoreApplication::exit(c); });
+    };
+}
+
+std::string Gateway::StatusJson(const char* state, const std::string& port, long dropped) {
+    return StatusPayload(state, port, IsoNow(), dropped);
+}
+
+void Gateway::start() {
+    mqtt_.start();
+    poller_.start();
+}
+
+void Gateway::connected() {
+    // Retained state first, then what waited, in order.
+    publishStatus();
+    if (!params_.empty()) publishRetained("params", params_);
+    if (outbox_.waiting())
+        qCInfo(lcGateway, "varno-gateway: broker back: delivering %zu waiting messages",
+               outbox_.waiting());
+    pump();
+}
+
+void Gateway::disconnected() {
+    outbox_.connectionLost();
+    if (closing_) finishShutdown();
+}
+
+void Gateway::publishRetained(const std::string& leaf, const std::string& payload) {
+    if (!mqtt_.connected()) return; // published again on the next connection
+    const int mid = mqtt_.publish(topic(leaf.c_str()), QByteArray::fromStdString(payload), 1, true);
+    if (leaf == "status" && closing_) offlineMid_ = mid;
+}
+
+void Gateway::publishStatus() {
+    // Nothing is said before the sensor side knows its state.
+    if (!closing_ && poller_.state() == SensorState::Starting) return;
+    const char* state = closing_ ? "offline" : StateName(poller_.state());
+    droppedShown_ = outbox_.droppedLive();
+    lastStatusAt_ = Now();
+    publishRetained("status", StatusPayload(state, portName_, since_, droppedShown_));
+}
+
+void Gateway::push(Message m) {
+    outbox_.push(std::move(m));
+    pump();
+}
+
+void Gateway::pump() {
+    if (!mqtt_.connected()) return;
+    outbox_.pump([this](const Message& m) {
+        return mqtt_.publish(m.topic, QByteArray::fromStdString(m.payload), 1, false, {},
+                             QByteArray::fromStdString(m.correlation));
+    });
+    // Records dropped while connected (a broker slower than the sensor): status says so,
+    // at most once a second.
+    if (outbox_.droppedLive() != droppedShown_ && Now() - lastStatusAt_ > 1.0) publishStatus();
+    if (closing_ && offlineAcked_ && outbox_.waiting() == 0) finishShutdown();
+}
+
+void Gateway::message(const Incoming& in) {
+    const std::string prefix = topic("cmd/");
+    if (in.topic.rfind(prefix, 0) != 0) return;
+    Command c;
+    c.responseTopic = in.responseTopic;
+    c.correlation = in.correlation;
+    std::string error;
+    if (!ParseCommand(in.topic.substr(prefix.size()), in.payload, in.retained, c, error)) {
+        qCWarning(lcGateway, "varno-gateway: %s refused: %s", in.topic.c_str(), error.c_str());
+        JsonObject j;
+        if (c.hasId)
+            j.str("id", c.id);
+        else
+            j.null("id");
+        reply(c, j.str("command", c.name)
+                     .str("port", portName_)
+                     .boolean("ok", false)
+                     .num("exit", ExitUsage)
+                     .str("error", error)
+                     .done());
+        return;
+    }
+    poller_.enqueue(std::move(c));
+}
+
+void Gateway::reply(const Command& c, const std::string& json) {
+    push({topic("reply"), json, false});
+    // MQTT 5: also where the request asked, with its correlation data.
+    if (!c.responseTopic.empty())
+        push({c.responseTopic, json, false, c.correlation.toStdString()});
+}
+
+void Gateway::shutdown(int code, std::function<void(int)> done) {
+    if (done_ || closing_) return;
+    exitCode_ = code;
+    done_ = std::move(done);
+    poller_.stop([this] {
+        closing_ = true;
+        closingSince_ = Now();
+        since_ = IsoNow();
+        publishStatus();
+        if (!mqtt_.connected()) return finishShutdown();
+        pump();
+        // The broker gets a little time to take what is left.
+        auto* t = new QTimer(this);
+        connect(t, &QTimer::timeout, this, [this] {
+            if (Now() - closingSince_ > shutdownWait) finishShutdown();
+        });
+        t->start(100);
+    });
+}
+
+void Gateway::finishShutdown() {
+    if (!done_ || finishing_) return;
+    finishing_ = true;
+    // Outside the MQTT client's callbacks, which may have brought us here.
+    QTimer::singleShot(0, this, [this] {
+        mqtt_.stop();
+        if (outbox_.waiting())
+            qCWarning(lcGateway, "varno-gateway: %zu messages were not delivered",
+                      outbox_.waiting());
+        auto done = std::move(done_);
+        done_ = nullptr;
+        done(exitCode_);
+    });
+}
+
+} // namespace gateway

@@ -1,0 +1,139 @@
+// varno-gateway: the engine without a display, the options, then the event loop until
+// SIGTERM or SIGINT.
+#include "gateway/gateway.h"
+#include "gateway/options.h"
+#include "runtime/endpoint.h"
+#include "runtime/log.h"
+#include "runtime/runtime.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifndef VARNO_VERSION
+#define VARNO_VERSION "3.0"
+#endif
+
+Q_DECLARE_LOGGING_CATEGORY(lcGateway)
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+gateway::Poller* thePoller = nullptr;
+
+void onSignal(int) {
+    const char b = 1;
+    (void)!::write(signalPipe[1], &b, 1);
+}
+
+void onPortEvent(int port, int event) {
+    if (thePoller) thePoller->portEvent(port, event);
+}
+
+// A --port value: a COM number (3, COM3), or 0 for a device path.
+int portNumber(const std::string& spec) {
+    std::string digits = spec;
+    if (spec.size() > 3 && QString::fromStdString(spec.substr(0, 3)).toUpper() == "COM")
+        digits = spec.substr(3);
+    bool ok = false;
+    const int n = QString::fromStdString(digits).toInt(&ok);
+    return ok ? n : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    static int engineArgc = 1;
+    runtime::InitRuntimeNoDisplay(&engineArgc, argv);
+    runtime::log::Install();
+    runtime::SetSerialStderrReports(false); // the gateway says it in its own words
+
+    gateway::Options o;
+    std::string error;
+    if (const int rc = gateway::ParseArgs(argc, argv, o, error); rc != gateway::ExitDone) {
+        std::fprintf(stderr, "varno-gateway: %s\n(varno-gateway --help lists the options)\n",
+                     error.c_str());
+        return rc;
+    }
+    if (o.help) {
+        std::fputs(gateway::HelpText(), stdout);
+        return gateway::ExitDone;
+    }
+    if (o.version) {
+        std::printf("varno-gateway (VARNO-Redev) %s\n", VARNO_VERSION);
+        return gateway::ExitDone;
+    }
+    if (o.trace) runtime::log::EnableTrace();
+
+    // A path stands for port 1, as in varno-cli.
+    int port = portNumber(o.port);
+    std::string portName = o.port;
+    if (port == 0) {
+        port = 1;
+        runtime::BindSerialDevice(port, o.port.c_str());
+    } else {
+        portName = "COM" + std::to_string(port);
+    }
+    std::string sensorId = o.sensor;
+    if (sensorId.empty()) {
+        const std::string device = runtime::PortDeviceName(port);
+        sensorId = device.empty() ? portName : gateway::SensorIdFor(device);
+    }
+
+    gateway::BrokerSettings b;
+    b.host = o.host;
+    b.port = o.brokerPort;
+    b.tls = o.tls;
+    b.cafile = o.cafile;
+    b.cert = o.cert;
+    b.key = o.key;
+    b.username = o.username;
+    if (!o.passwordFile.empty() && !gateway::ReadPasswordFile(o.passwordFile, b.password, error)) {
+        std::fprintf(stderr, "varno-gateway: %s\n", error.c_str());
+        return gateway::ExitConfig;
+    }
+    b.keepalive = o.keepalive;
+    std::string clientPrefix = o.prefix;
+    for (char& c : clientPrefix)
+        if (c == '/') c = '-';
+    b.clientId = "varno-gateway-" + clientPrefix + "-" + sensorId;
+    const std::string base = o.prefix + "/" + sensorId + "/";
+    b.willTopic = base + "status";
+    b.willPayload = QByteArray::fromStdString(gateway::Gateway::StatusJson("offline", portName, 0));
+    b.subscribe = base + "cmd/+";
+
+    gateway::Gateway gw(o, b, port, portName, sensorId);
+    thePoller = &gw.poller();
+    runtime::InstallPortEventCallback(onPortEvent);
+
+    // SIGTERM and SIGINT reach the event loop through a pipe; a second one ends at once.
+    if (::pipe(signalPipe) != 0) return gateway::ExitConfig;
+    ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+    QSocketNotifier sig(signalPipe[0], QSocketNotifier::Read);
+    int received = 0;
+    QObject::connect(&sig, &QSocketNotifier::activated, [&] {
+        char b[16];
+        (void)!::read(signalPipe[0], b, sizeof b);
+        if (++received > 1) std::_Exit(gateway::ExitDone);
+        gw.shutdown(gateway::ExitDone, [](int code) { QCoreApplication::exit(code); });
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    qCInfo(lcGateway, "varno-gateway: %s, topics %s#, broker %s", portName.c_str(), base.c_str(),
+           o.broker.c_str());
+    gw.start();
+    const int rc = QCoreApplication::exec();
+    thePoller = nullptr;
+    runtime::InstallPortEventCallback(nullptr);
+    return rc;
+}

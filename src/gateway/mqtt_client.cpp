@@ -1,0 +1,310 @@
+// libmosquitto on Qt's event loop: its socket watched by notifiers, its housekeeping on a
+// timer, a fresh client for every connection (so nothing it queued for an old connection
+// is ever sent twice), the broker's silence watched.
+#include "mqtt_client.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcMqtt, "varno.gateway.mqtt")
+
+namespace gateway {
+
+namespace {
+
+constexpr double firstPause = 0.5; // seconds before the first retry; doubled up to maxPause
+constexpr double maxPause = 10.0;
+constexpr int miscMs = 100; // libmosquitto's housekeeping and the silence watch
+
+void initLibrary() {
+    static bool done = false;
+    if (!done) mosquitto_lib_init();
+    done = true;
+}
+
+std::string errorText(int rc) {
+    if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+    return mosquitto_strerror(rc);
+}
+
+} // namespace
+
+double Now() {
+    static QElapsedTimer clock;
+    if (!clock.isValid()) clock.start();
+    return clock.nsecsElapsed() / 1e9;
+}
+
+MqttClient::MqttClient(BrokerSettings settings, QObject* parent)
+    : QObject(parent), s_(std::move(settings)) {
+    initLibrary();
+    misc_ = new QTimer(this);
+    misc_->setInterval(miscMs);
+    connect(misc_, &QTimer::timeout, this, [this] { housekeeping(); });
+    retry_ = new QTimer(this);
+    retry_->setSingleShot(true);
+    connect(retry_, &QTimer::timeout, this, [this] { attempt(); });
+}
+
+MqttClient::~MqttClient() {
+    unwatchSocket();
+    if (mosq_) mosquitto_destroy(mosq_);
+}
+
+void MqttClient::start() {
+    if (state_ != State::Idle) return;
+    attempt();
+}
+
+bool MqttClient::configure(std::string& why) {
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION,
+                         v5_ ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    // Our own window: libmosquitto never holds back a message we handed it.
+    mosquitto_int_option(mosq_, MOSQ_OPT_RECEIVE_MAXIMUM, 100);
+    // Room for the retained messages published beside the outbox's window.
+    mosquitto_max_inflight_messages_set(mosq_, unsigned(s_.maxInflight + 16));
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!s_.willTopic.empty())
+        rc = mosquitto_will_set(mosq_, s_.willTopic.c_str(), int(s_.willPayload.size()),
+                                s_.willPayload.constData(), 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && !s_.username.empty())
+        rc = mosquitto_username_pw_set(mosq_, s_.username.c_str(),
+                                       s_.password.empty() ? nullptr : s_.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && s_.tls) {
+        rc = mosquitto_tls_set(mosq_, s_.cafile.empty() ? nullptr : s_.cafile.c_str(),
+                               s_.cafile.empty() ? "/etc/ssl/certs" : nullptr,
+                               s_.cert.empty() ? nullptr : s_.cert.c_str(),
+                               s_.key.empty() ? nullptr : s_.key.c_str(), nullptr);
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        why = errorText(rc);
+        return false;
+    }
+    mosquitto_connect_v5_callback_set(mosq_, connectCb);
+    mosquitto_disconnect_v5_callback_set(mosq_, disconnectCb);
+    mosquitto_publish_v5_callback_set(mosq_, publishCb);
+    mosquitto_message_v5_callback_set(mosq_, messageCb);
+    return true;
+}
+
+void MqttClient::attempt() {
+    if (state_ == State::Stopped) return;
+    state_ = State::Connecting;
+    attemptStarted_ = Now();
+    lastIn_ = attemptStarted_;
+    probed_ = false;
+    mosq_ = mosquitto_new(s_.clientId.c_str(), true, this);
+    std::string why;
+    if (!mosq_) {
+        why = "out of memory";
+    } else if (configure(why)) {
+        const int rc = mosquitto_connect_bind_async(mosq_, s_.host.c_str(), s_.port,
+                                                    s_.keepalive, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0) {
+            watchSocket();
+            misc_->start();
+            return;
+        }
+        why = rc == MOSQ_ERR_SUCCESS ? "no socket" : errorText(rc);
+    }
+    drop(why);
+}
+
+void MqttClient::watchSocket() {
+    const int fd = mosquitto_socket(mosq_);
+    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readReady(); });
+    writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writeReady(); });
+    updateWriteInterest();
+}
+
+void MqttClient::unwatchSocket() {
+    // The notifiers go before the socket closes, so none fires on a stale descriptor.
+    delete readNotifier_;
+    delete writeNotifier_;
+    readNotifier_ = writeNotifier_ = nullptr;
+}
+
+void MqttClient::updateWriteInterest() {
+    if (writeNotifier_ && mosq_) writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
+}
+
+void MqttClient::readReady() {
+    if (!mosq_) return;
+    lastIn_ = Now();
+    probed_ = false;
+    const int rc = mosquitto_loop_read(mosq_, 1);
+    if (!mosq_) return; // a callback dropped the connection
+    if (rc != MOSQ_ERR_SUCCESS) return drop("read: " + errorText(rc));
+    updateWriteInterest();
+}
+
+void MqttClient::writeReady() {
+    if (!mosq_) return;
+    const int rc = mosquitto_loop_write(mosq_, 1);
+    if (!mosq_) return;
+    if (rc != MOSQ_ERR_SUCCESS) return drop("write: " + errorText(rc));
+    updateWriteInterest();
+}
+
+void MqttClient::housekeeping() {
+    if (!mosq_) return;
+    const int rc = mosquitto_loop_misc(mosq_);
+    if (!mosq_) return;
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) return drop(errorText(rc));
+    const double silent = Now() - lastIn_;
+    const double ka = s_.keepalive;
+    if (state_ == State::Connecting && silent > ka)
+        return drop("no answer to the connection within " + std::to_string(s_.keepalive) + " s");
+    if (state_ == State::Connected) {
+        // Half a keepalive of silence: ask for an answer (an unsubscribe from a topic never
+        // subscribed is answered by any broker, whatever its ACLs). Nothing by 1.5 x
+        // keepalive: the broker is gone, even though the connection never closed.
+        if (silent > 0.5 * ka && !probed_) {
+            probed_ = true;
+            mosquitto_unsubscribe(mosq_, nullptr, (s_.willTopic + "/probe").c_str());
+        }
+        if (silent > 1.5 * ka) return drop("the broker stopped answering");
+    }
+    updateWriteInterest();
+}
+
+void MqttClient::drop(const std::string& why) {
+    const bool wasConnected = state_ == State::Connected;
+    unwatchSocket();
+    misc_->stop();
+    if (mosq_) {
+        mosquitto* old = mosq_;
+        mosq_ = nullptr;
+        mosquitto_user_data_set(old, nullptr); // its callbacks no longer reach us
+        // Destroyed outside libmosquitto's own call chain.
+        QTimer::singleShot(0, [old] {
+            mosquitto_disconnect(old);
+            mosquitto_destroy(old);
+        });
+    }
+    if (state_ == State::Stopped) return;
+    lastError_ = why;
+    if (wasConnected || backoff_ == 0.0)
+        qCWarning(lcMqtt, "varno-gateway: broker %s:%d: %s", s_.host.c_str(), s_.port, why.c_str());
+    state_ = State::Waiting;
+    scheduleRetry();
+    if (wasConnected && onDisconnected) onDisconnected(why);
+}
+
+void MqttClient::scheduleRetry() {
+    backoff_ = backoff_ == 0.0 ? firstPause : std::min(maxPause, backoff_ * 2);
+    retry_->start(int(backoff_ * 1000));
+}
+
+int MqttClient::publish(const std::string& topic, const QByteArray& payload, int qos, bool retain,
+                        const std::string& responseTopic, const QByteArray& correlation) {
+    if (state_ != State::Connected || !mosq_) return 0;
+    int mid = 0;
+    mosquitto_property* props = nullptr;
+    if (v5_ && !correlation.isEmpty())
+        mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation.constData(),
+                                      uint16_t(correlation.size()));
+    (void)responseTopic; // the reply is sent to the response topic itself
+    const int rc = mosquitto_publish_v5(mosq_, &mid, topic.c_str(), int(payload.size()),
+                                        payload.constData(), qos, retain, props);
+    mosquitto_property_free_all(&props);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
+            drop("publish: " + errorText(rc));
+        else
+            qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s", topic.c_str(), errorText(rc).c_str());
+        return 0;
+    }
+    updateWriteInterest();
+    return mid;
+}
+
+void MqttClient::stop() {
+    if (state_ == State::Stopped) return;
+    const bool wasConnected = state_ == State::Connected;
+    state_ = State::Stopped; // the disconnect callback below changes nothing then
+    retry_->stop();
+    if (mosq_ && wasConnected) {
+        mosquitto_disconnect(mosq_);
+        // The DISCONNECT leaves now, while the socket is still ours.
+        for (int i = 0; i < 10 && mosquitto_want_write(mosq_); ++i)
+            mosquitto_loop_write(mosq_, 1);
+    }
+    unwatchSocket();
+    misc_->stop();
+    if (mosq_) mosquitto_destroy(mosq_);
+    mosq_ = nullptr;
+}
+
+// ---- libmosquitto's callbacks (called from loop_read/write/misc, in this thread) ----------
+
+// Callbacks from a client already dropped (its deferred disconnect) are ignored.
+void MqttClient::connectCb(mosquitto* m, void* self, int rc, int, const mqtt5__property*) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (!c || m != c->mosq_) return;
+    if (rc != 0) {
+        // A broker that knows only MQTT 3.1.1 refuses version 5: the next attempt asks for
+        // 3.1.1 (and stays with it).
+        if (c->v5_ && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == 1)) c->v5_ = false;
+        c->drop(std::string("connection refused: ") + mosquitto_connack_string(rc));
+        return;
+    }
+    c->state_ = State::Connected;
+    c->backoff_ = 0.0;
+    c->lastIn_ = Now();
+    qCInfo(lcMqtt, "varno-gateway: connected to %s:%d (MQTT %s)", c->s_.host.c_str(), c->s_.port,
+           c->v5_ ? "5" : "3.1.1");
+    if (!c->s_.subscribe.empty())
+        mosquitto_subscribe(c->mosq_, nullptr, c->s_.subscribe.c_str(), 1);
+    if (c->onConnected) c->onConnected();
+}
+
+void MqttClient::disconnectCb(mosquitto* m, void* self, int rc, const mqtt5__property*) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (!c || m != c->mosq_ || c->state_ == State::Stopped) return;
+    c->drop(rc == 0 ? "disconnected" : "connection lost: " + errorText(rc));
+}
+
+void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason,
+                           const mqtt5__property*) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (!c || m != c->mosq_) return;
+    // A v5 broker may refuse a message (not authorised by its ACL): it is acknowledged
+    // all the same and not sent again.
+    if (reason >= 0x80)
+        qCWarning(lcMqtt, "varno-gateway: the broker refused message %d: %s", mid, mosquitto_reason_string(reason));
+    if (c->onPublished) c->onPublished(mid);
+}
+
+void MqttClient::messageCb(mosquitto* mosq, void* self, const mosquitto_message* m,
+                           const mqtt5__property* props) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (!c || mosq != c->mosq_ || !c->onMessage || !m || !m->topic) return;
+    Incoming in;
+    in.topic = m->topic;
+    in.payload = QByteArray(static_cast<const char*>(m->payload), m->payloadlen);
+    in.retained = m->retain;
+    char* response = nullptr;
+    if (mosquitto_property_read_string(props, MQTT_PROP_RESPONSE_TOPIC, &response, false)) {
+        in.responseTopic = response;
+        free(response);
+    }
+    void* data = nullptr;
+    uint16_t len = 0;
+    if (mosquitto_property_read_binary(props, MQTT_PROP_CORRELATION_DATA, &data, &len, false)) {
+        in.correlation = QByteArray(static_cast<const char*>(data), len);
+        free(data);
+    }
+    c->onMessage(in);
+}
+
+} // namespace gateway

@@ -1,0 +1,47 @@
+// The JSON the gateway publishes: status, params, live, reply and audit payloads, with
+// their keys in a fixed order. Plain C++.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace gateway {
+
+// An object built key by key, in order.
+class JsonObject {
+  public:
+    JsonObject& str(const char* key, const std::string& v);
+    JsonObject& num(const char* key, long long v);
+    JsonObject& real(const char* key, double v, int decimals);
+    JsonObject& boolean(const char* key, bool v);
+    JsonObject& null(const char* key);
+    JsonObject& array(const char* key, const unsigned char* v, int n);
+    JsonObject& raw(const char* key, const std::string& json); // a value already in JSON
+    std::string done() const { return body_ + "}"; }
+
+  private:
+    JsonObject& key(const char* k);
+    std::string body_ = "{";
+};
+
+std::string JsonString(const std::string& s);
+
+// The present UTC time, ISO 8601 with milliseconds.
+std::string IsoNow();
+// `t` as ISO 8601 UTC with milliseconds, as the recording writes it.
+void IsoTime(std::chrono::system_clock::time_point t, char* out, std::size_t size);
+
+// {"state","port","since","dropped"}: `dropped` live records dropped from the buffer.
+std::string StatusPayload(const std::string& state, const std::string& port,
+                          const std::string& since, long dropped);
+// {"source","values","named","time"}.
+std::string ParamsPayload(int target, const unsigned char* block, const std::string& time);
+// {"threshold": n, ...}: the block's bytes by name.
+std::string NamedParams(const unsigned char* block);
+// One live record: the recording's columns as keys (a percentage without an IN0 period is
+// null), then seq. `seconds` counts from the gateway's first record.
+std::string LivePayload(const char* isoTime, double seconds, const unsigned char* record,
+                        unsigned char hysteresis, long long seq);
+
+} // namespace gateway
