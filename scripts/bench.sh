@@ -3,6 +3,8 @@
 # cycle against its floor, CPU during a 3.0 s unanswered wait, while the port is lost and
 # during acquisition with the strip chart shown, time from start to the panel shown, and resident memory.
 # Prints a Markdown table. Usage: scripts/bench.sh [acquisition seconds, default 60]
+# When varno-gateway is built, the gateway bench follows (bench/gateway.sh: 16 gateways for
+# GATEWAY_SECS seconds, default 600, then a 60 s broker outage); GATEWAY_SECS=0 leaves it out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
@@ -32,3 +34,11 @@ cat <<TABLE
 | resident memory, after 10 % and at the end of the run | $(v acquire_rss_first_kib) KiB, $(v acquire_rss_last_kib) KiB | flat |
 TABLE
 rm -f "$out"
+
+gw_secs="${GATEWAY_SECS:-600}"
+if [ -x build/varno-gateway ] && [ "$gw_secs" != 0 ]; then
+  echo
+  bench/gateway.sh --gateways 16 --duration "$gw_secs" | sed -n '/^|/,$p' || true
+  echo
+  bench/gateway.sh --gateways 16 --outage 60 | sed -n '/^|/,$p' || true
+fi
