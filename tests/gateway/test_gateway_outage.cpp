@@ -36,10 +36,10 @@ class GatewayOutage : public ::testing::Test {
         ASSERT_TRUE(sub->subscribe("varno/#"));
         ASSERT_TRUE(broker->waitSaved());
         gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        ASSERT_TRUE(gw->start({"--port", QString::fromStdString(sim->link()), "--broker",
-                               QString::fromStdString(broker->url()), "--sensor", "sim",
-                               "--keepalive", "5"} +
-                              extra));
+        QStringList args{"--port", QString::fromStdString(sim->link()), "--broker",
+                         QString::fromStdString(broker->url()), "--sensor", "sim",
+                         "--keepalive", "5"};
+        ASSERT_TRUE(gw->start(args + extra));
         ASSERT_TRUE(sub->waitForCount(base + "live", 5, 15000)) << gw->log();
     }
 };
