@@ -20,7 +20,9 @@ namespace gateway {
 namespace {
 
 constexpr double firstPause = 0.5; // seconds before the first retry; doubled up to maxPause
-constexpr double maxPause = 10.0;
+// Under 10 s: a broker back from a long outage is tried within 8 s, which leaves the time
+// to deliver what waited within 10 s of its return.
+constexpr double maxPause = 8.0;
 constexpr int miscMs = 250; // libmosquitto's housekeeping and the silence watch
 
 void initLibrary() {
