@@ -407,7 +407,7 @@ HELP_ONLY(CBF_GraphData1, InfoGraphData1)
 HELP_ONLY(CBF_GraphData2, InfoGraphData2)
 ON_COMMIT(CBF_ToggleRecord, InfoButtonRecord, capture::ToggleRecord())
 HELP_ONLY(CBF_DispRecord, InfoDispRecord)
-ON_COMMIT(CBF_ButtonExport, InfoButtonExport, capture::Export())
+ON_COMMIT(CBF_ButtonExport, InfoButtonExport, capture::Export(gui::jumpbuf, gui::jumpline))
 
 // ---- callback table -----------------------------------------------------------------
 

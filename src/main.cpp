@@ -2,6 +2,7 @@
 #include "Varnov30.h"
 #include "capture.h"
 #include "runtime/endpoint.h"
+#include "runtime/log.h"
 #include "runtime/runtime.h"
 #include "runtime/startup.h"
 #include "sim_endpoint.h"
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+    runtime::log::Install();
     const runtime::StartupOptions opts = runtime::ParseStartupOptions(argc, argv);
     if (!opts.error.empty()) {
         std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), runtime::UsageText());
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (runtime::InitRuntime(&argc, argv) < 0) return -1;
+    if (opts.trace) runtime::log::EnableTrace();
 
     bool com1Bound = false;
     for (const auto& [number, path] : opts.ports) {

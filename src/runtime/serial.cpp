@@ -2,6 +2,7 @@
 // in front of the back ends (serial_qt.cpp, serial_peer.cpp).
 #include "endpoint.h"
 #include "internal.h"
+#include "log.h"
 #include "runtime.h"
 #include "serial_line.h"
 #include "testhooks.h"
@@ -53,8 +54,9 @@ bool checkAlive(int number, Port& p) {
     if (!p.line) return false;
     if (p.line->alive()) return true;
     if (stderrReports)
-        std::fprintf(stderr, "varno: COM%d (%s) lost: %s\n", number,
-                     p.peer ? "simulated sensor" : p.device.c_str(), p.line->lostReason().c_str());
+        log::Warning(log::Port, "varno: COM" + std::to_string(number) + " (" +
+                                    (p.peer ? "simulated sensor" : p.device) +
+                                    ") lost: " + p.line->lostReason());
     closePort(p);
     detail::NotifyPortLost(number);
     return false;
@@ -140,14 +142,14 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
             // Tried again about once a second while a lost device is back but will not
             // open: the same reason is printed once.
             if (stderrReports && (!detail::Watched(port) || reason != PortOpenFailure(port)))
-                std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
+                log::Warning(log::Port, "varno: COM" + std::to_string(port) + ": " + reason);
             detail::SetOpenFailure(port, reason);
         }
     }
     if (p->line) {
         if (detail::Watched(port))
-            std::fprintf(stderr, "varno: COM%d (%s) is back\n", port,
-                         p->peer ? p->description.c_str() : p->device.c_str());
+            log::Warning(log::Port, "varno: COM" + std::to_string(port) + " (" +
+                                        (p->peer ? p->description : p->device) + ") is back");
         detail::SetOpenFailure(port, {});
         detail::PortOpened(port);
     }

@@ -55,6 +55,9 @@ struct Parser {
         "screenshot", "Save a picture of the panel once it is shown, then quit.", "FILE"};
     QCommandLineOption record{"record", "Record the live data into the CSV file FILE (added to).",
                               "FILE"};
+    QCommandLineOption trace{"trace", "Log every frame sent to the sensor and every byte "
+                                      "received, in hex with a time stamp in ms, on stderr "
+                                      "(as QT_LOGGING_RULES=\"varno.link.debug=true\")."};
     QCommandLineOption help{QStringList{"h", "help"}, "Show this text and exit."};
     QCommandLineOption version{"version", "Show the version and exit."};
 
@@ -62,7 +65,7 @@ struct Parser {
         p.setApplicationDescription(
             "Operator program for the VARNO optical edge-counting sensor on an RS-232 line.");
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        p.addOptions({port, simulate, screenshot, record, help, version});
+        p.addOptions({port, simulate, screenshot, record, trace, help, version});
         for (const char* name : qtValueOptions) {
             QCommandLineOption o(name, "Qt option", "value");
             o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -117,6 +120,7 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     o.help = parser.p.isSet(parser.help);
     o.version = parser.p.isSet(parser.version);
     o.simulate = parser.p.isSet(parser.simulate);
+    o.trace = parser.p.isSet(parser.trace);
     o.screenshot = parser.p.value(parser.screenshot).toStdString();
     o.record = parser.p.value(parser.record).toStdString();
     for (const QString& v : parser.p.values(parser.port)) {

@@ -11,6 +11,7 @@ struct StartupOptions {
     bool simulate = false;
     bool help = false;
     bool version = false;
+    bool trace = false;     // the byte trace (varno.link at debug level) on stderr
     std::string screenshot; // save a picture of the panel once shown, then quit
     std::string record;     // record the live data into this CSV file
     std::vector<std::pair<int, std::string>> ports;

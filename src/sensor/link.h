@@ -128,6 +128,10 @@ class Link {
     // 55 01 or 55 02 with `values` as the block (null: the present block). No reply is
     // read; Ok when the port took the whole frame.
     Result WriteBlock(int target, const unsigned char* values = nullptr);
+    // WriteBlock, then ReadBlock from the same target (after its pause): Ok when the block
+    // read back equals `values`, Mismatch ("verify failed: 2 of 15 bytes read back differ")
+    // when not. Block() then holds what was read back.
+    Result WriteVerified(int target, const unsigned char* values);
     // The pause before a RAM read, then 55 06; the 16 values into `out` (may be null: they
     // stay in Reply()).
     Result ReadJumpBuffer(unsigned char* out);
@@ -158,8 +162,10 @@ class Link {
     void CyclePause();
     // The acquisition has ended: the held record is settled as the next flush would.
     Result EndLive();
-    // Forgets a held record and a spoiled verdict without settling (a new program state).
+    // Forgets a held record and a spoiled verdict without settling.
     void DropHeld();
+    // Forgets every live record: held, last good (all zero again) and the counts.
+    void ForgetRecords();
     bool RecordHeld() const { return held_; }
     const LiveRecord& HeldRecord() const { return heldRecord_; }
     const LiveRecord& LastGood() const { return lastGood_; }
