@@ -3,8 +3,8 @@
 #include "capture.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
-#include "runtime/startup.h"
 #include "sim_endpoint.h"
+#include "startup.h"
 
 #include <cstdio>
 #include <memory>
@@ -14,13 +14,13 @@
 #endif
 
 int main(int argc, char** argv) {
-    const runtime::StartupOptions opts = runtime::ParseStartupOptions(argc, argv);
+    const startup::StartupOptions opts = startup::ParseStartupOptions(argc, argv);
     if (!opts.error.empty()) {
-        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), runtime::UsageText());
+        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), startup::UsageText());
         return 2;
     }
     if (opts.help) {
-        std::fputs(runtime::UsageText(), stdout);
+        std::fputs(startup::UsageText(), stdout);
         return 0;
     }
     if (opts.version) {
