@@ -4,8 +4,8 @@
 #include "runtime/endpoint.h"
 #include "runtime/log.h"
 #include "runtime/runtime.h"
-#include "runtime/startup.h"
 #include "sim_endpoint.h"
+#include "startup.h"
 
 #include <cstdio>
 #include <memory>
@@ -16,13 +16,13 @@
 
 int main(int argc, char** argv) {
     runtime::log::Install();
-    const runtime::StartupOptions opts = runtime::ParseStartupOptions(argc, argv);
+    const startup::StartupOptions opts = startup::ParseStartupOptions(argc, argv);
     if (!opts.error.empty()) {
-        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), runtime::UsageText());
+        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), startup::UsageText());
         return 2;
     }
     if (opts.help) {
-        std::fputs(runtime::UsageText(), stdout);
+        std::fputs(startup::UsageText(), stdout);
         return 0;
     }
     if (opts.version) {

@@ -5,7 +5,6 @@
 #include "log.h"
 #include "runtime.h"
 #include "serial_line.h"
-#include "testhooks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,7 +21,6 @@ namespace {
 
 constexpr int maxPort = 255;
 constexpr std::size_t queueCap = 1024; // the input queue never holds more than this
-constexpr std::size_t writtenCap = 1 << 16;
 
 struct Port {
     std::string device;                   // device binding (path)
@@ -33,16 +31,11 @@ struct Port {
     std::vector<std::uint8_t> inq;
     std::size_t cap = queueCap;
     double timeout = 2.0;
-    std::string written; // test hook: what went out
 };
 
 std::map<int, Port> ports;
 bool stderrReports = true; // a lost port and a failed opening also go to stderr
-
-void recordWrite(Port& p, const char* buf, int n) {
-    p.written.append(buf, std::size_t(n));
-    if (p.written.size() > writtenCap) p.written.erase(0, p.written.size() - writtenCap);
-}
+SerialWatcher* watcher = nullptr;
 
 void closePort(Port& p) {
     p.line.reset();
@@ -113,6 +106,7 @@ void ResetSerialBindings() {
     for (auto& [n, p] : ports)
         closePort(p);
     ports.clear();
+    if (watcher) watcher->reset();
     detail::ForgetEnumeration();
     detail::ForgetWatches();
 }
@@ -128,7 +122,7 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
     p->cap = (inputQueueSize > 0 && std::size_t(inputQueueSize) < queueCap)
                  ? std::size_t(inputQueueSize)
                  : queueCap;
-    p->written.clear();
+    if (watcher) watcher->opening(port);
     if (p->peer) {
         p->line = detail::OpenPeerLine(p->peer, rc);
     } else if (p->device.empty()) {
@@ -195,7 +189,7 @@ int ComWrt(int port, const char* buffer, int count) {
     if (!buffer || count < 0) return RS_INTERNAL_ERROR;
     if (count == 0) return 0;
     const int n = p->line->write(buffer, count);
-    if (n > 0) recordWrite(*p, buffer, n);
+    if (n > 0 && watcher) watcher->sent(port, buffer, n);
     checkAlive(port, *p);
     return n;
 }
@@ -238,6 +232,10 @@ int CloseCom(int port) {
 
 void SetSerialStderrReports(bool on) {
     stderrReports = on;
+}
+
+void WatchSerialWrites(SerialWatcher* w) {
+    watcher = w;
 }
 
 const char* PortDeviceName(int port) {
@@ -308,6 +306,11 @@ std::string PortLabel(int port) {
     return it->second.peer ? it->second.description : it->second.device;
 }
 
+bool PortIsOpen(int port) {
+    auto it = ports.find(port);
+    return it != ports.end() && it->second.line && it->second.line->alive();
+}
+
 int HighestBoundPort() {
     int highest = 0;
     for (auto& [n, p] : ports)
@@ -316,22 +319,5 @@ int HighestBoundPort() {
 }
 
 } // namespace detail
-
-namespace test {
-
-std::string WrittenBytes(int port) {
-    auto it = ports.find(port);
-    return it == ports.end() ? std::string() : it->second.written;
-}
-void ClearWrittenBytes(int port) {
-    auto it = ports.find(port);
-    if (it != ports.end()) it->second.written.clear();
-}
-bool PortOpen(int port) {
-    auto it = ports.find(port);
-    return it != ports.end() && it->second.line && it->second.line->alive();
-}
-
-} // namespace test
 
 } // namespace runtime
