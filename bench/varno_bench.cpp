@@ -246,7 +246,7 @@ int benchRecord(double seconds, const std::string& file, const std::string& pict
     for (int i = 0; i < n; ++i) {
         com232::databuf[0] = static_cast<unsigned char>(i);
         capture::Arrived();
-        capture::Confirmed();
+        capture::Confirmed(com232::databuf);
     }
     const double us =
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();

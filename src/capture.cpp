@@ -2,8 +2,8 @@
 
 #include "panel_ids.h"
 #include "com232.h"
-#include "gui.h"
 #include "record.h"
+#include "runtime/log.h"
 #include "runtime/runtime.h"
 
 #include <cctype>
@@ -25,10 +25,9 @@ std::string startupFile;
 double shownAt = 0.0; // when the row count was last shown
 char chosenFile[260] = {};
 
-// The record awaiting its confirmation, as it arrived.
+// When the record awaiting its confirmation arrived (the link holds the record itself).
 struct Arrival {
     bool held = false;
-    unsigned char rec[com232::AnzData] = {};
     unsigned char hysteresis = 0;
     double time = 0.0;
     char iso[40] = {};
@@ -53,7 +52,7 @@ void showRows() {
 // A recording that could not start or had to stop: said on the panel (no pop-up, the
 // acquisition may be running) and once on stderr.
 void showFailure(const char* what) {
-    std::fprintf(stderr, "varno: %s: %s\n", what, record::LastError());
+    log::Warning(log::Record, std::string("varno: ") + what + ": " + record::LastError());
     showState(std::string(what) + ": " + record::LastError(), true);
     SetCtrlVal(pnl(), PANEL_RECORD, 0);
 }
@@ -115,17 +114,16 @@ void Finish() {
 void Arrived() {
     arrival.held = record::Active();
     if (!arrival.held) return;
-    std::memcpy(arrival.rec, com232::databuf, sizeof arrival.rec);
     arrival.hysteresis = com232::hysteresis;
     arrival.time = Timer();
     record::IsoTimeNow(arrival.iso, sizeof arrival.iso);
 }
 
-void Confirmed() {
+void Confirmed(const unsigned char* rec) {
     if (!arrival.held) return;
     arrival.held = false;
     if (!record::Active()) return;
-    if (!record::Append(arrival.rec, arrival.hysteresis, arrival.time, arrival.iso)) {
+    if (!record::Append(rec, arrival.hysteresis, arrival.time, arrival.iso)) {
         showFailure("Recording stopped");
         return;
     }
@@ -163,17 +161,17 @@ void ToggleRecord() {
     start(chosenFile);
 }
 
-bool WriteJumpBufferCsv(const char* path) {
+bool WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold) {
     std::FILE* f = std::fopen(path, "wb");
     if (!f) return false;
     bool ok = std::fprintf(f, "sample,value,threshold\n") > 0;
-    for (int i = 0; i < gui::JumpBufLen && ok; ++i)
-        ok = std::fprintf(f, "%d,%u,%u\n", i, gui::jumpbuf[i], gui::jumpline) > 0; // as the axis numbers them
+    for (int i = 0; i < sensor::JumpBufLen && ok; ++i) // numbered as the axis numbers them
+        ok = std::fprintf(f, "%d,%u,%u\n", i, unsigned(jumpbuf[i]), unsigned(threshold)) > 0;
     ok = std::fflush(f) == 0 && ok && !std::ferror(f);
     return std::fclose(f) == 0 && ok;
 }
 
-void Export() {
+void Export(const unsigned char* jumpbuf, unsigned char threshold) {
     const int graph = graphOnView();
     const bool jump = graph == PANEL_GRAPH_JMPBUF;
     char dir[260] = {};
@@ -195,7 +193,7 @@ void Export() {
                           "The graph on view is saved as a picture: choose a name ending .png.");
             return;
         }
-        if (!WriteJumpBufferCsv(file.c_str()))
+        if (!WriteJumpBufferCsv(file.c_str(), jumpbuf, threshold))
             exportMessage("The file\n" + file +
                           "\ncould not be written (the folder may be protected or the disk "
                           "full).");

@@ -11,21 +11,23 @@ void Init();
 // Ends a recording (program end).
 void Finish();
 
-// A live record has just been shown (com232::databuf): note when it came, and the
-// hysteresis it was shown with, for its row.
+// A live record has just been shown: note when it came, and the hysteresis it was shown
+// with, for its row.
 void Arrived();
-// The record shown last was taken as good: its row goes to the file while recording.
-void Confirmed();
+// The record shown last (its 10 bytes, as the link holds them) was taken as good: its row
+// goes to the file while recording.
+void Confirmed(const unsigned char* record);
 // The acquisition has ended: the row count shown is brought up to date.
 void AcquisitionEnded();
 
 // The Record control was switched: asks for a file and starts, or ends the recording.
 void ToggleRecord();
-// Saves the graph on view as PNG, or the jump buffer as CSV (by the name's ending).
-void Export();
+// Saves the graph on view as PNG, or the jump buffer given (16 values, and the working
+// threshold drawn with it) as CSV, by the name's ending.
+void Export(const unsigned char* jumpbuf, unsigned char threshold);
 
 // The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold.
 // Returns false when the file cannot be written.
-bool WriteJumpBufferCsv(const char* path);
+bool WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold);
 
 } // namespace capture

@@ -1,7 +1,5 @@
 #include "com232.h"
 
-#include "panel_ids.h"
-#include "gui.h"
 #include "runtime/runtime.h"
 
 #include <cstring>
@@ -15,29 +13,42 @@ int target = 0;
 unsigned char threshold = 0, hysteresis = 0, power = 0, pmod = 0, hold = 0, trigger = 0,
               backlim = 0, regcnt = 0, average = 0, deadtimemode = 0, deadtime = 0, outmode = 0,
               trshmod = 0, deltatrsh = 0, frei15 = 0;
-unsigned char pp[AnzPara] = {};
 
 unsigned char dataDat0 = 0, dataDat1 = 0, dataNorm = 0, dataAdjedgeL = 0, dataAdjedgeH = 0,
               dataAdjin0L = 0, dataAdjin0H = 0, dataAdjin1L = 0, dataAdjin1H = 0, dataTrshWork = 0;
 unsigned char databuf[AnzData] = {};
 
-int com = 0;
-int ret = 0;
-unsigned char sync = 0;
-unsigned char order = 0;
-char szWriteBuf[BufSize] = {};
-unsigned char szReadBuf[BufSize] = {};
+sensor::Link& PanelLink() {
+    static sensor::Link link(1);
+    return link;
+}
+
+namespace {
+sensor::Link::State& st() {
+    return PanelLink().state();
+}
+} // namespace
+
+int& com = st().port;
+int& ret = st().openResult;
+unsigned char& sync = st().sync;
+unsigned char& order = st().order;
+char (&szWriteBuf)[BufSize] = st().writeBuf;
+unsigned char (&szReadBuf)[BufSize] = st().readBuf;
+unsigned char (&pp)[AnzPara] = st().block;
+double& tstart = st().tstart;
+double& tdiff = st().tdiff;
+int& nBytesW = st().nBytesW;
+int& nBytesR = st().nBytesR;
+int& poll = st().poll;
 char szStatus[64] = {};
-double tstart = 0.0;
-double tdiff = 0.0;
-int nBytesW = 0;
-int nBytesR = 0;
-int poll = 0;
 
 const char InfoTimeout[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR";
 const char LineOkText[] = "LINE OK                              V3.0";
 
 namespace {
+
+PanelSide panelSide;
 
 unsigned char* const paraVars[AnzPara] = {
     &threshold, &hysteresis,   &power,    &pmod,    &hold,    &trigger,   &backlim, &regcnt,
@@ -50,10 +61,14 @@ unsigned char* const dataVars[AnzData] = {&dataDat0,     &dataDat1,    &dataNorm
 void showStatus(const char* text) {
     std::strncpy(szStatus, text, sizeof szStatus - 1);
     szStatus[sizeof szStatus - 1] = '\0';
-    SetCtrlVal(Varnov30::panel, PANEL_STATUS, szStatus);
+    if (panelSide.showStatus) panelSide.showStatus(szStatus);
 }
 
 } // namespace
+
+void SetPanelSide(const PanelSide& side) {
+    panelSide = side;
+}
 
 void CopyVarsToPP() {
     for (int i = 0; i < AnzPara; ++i)
@@ -71,51 +86,28 @@ void CopyDatatoVars() {
 }
 
 const char* OpenResultText(int result) {
-    switch (result) {
-    case -1:
-        return "Unknown system error";
-    case -2:
-        return "Invalid port number";
-    case -3:
-        return "Port is not open";
-    case -4:
-        return "Unknown I/0 error";
-    case -5:
-        return "RS-232 error!";
-    case -6:
-        return "No serial port found";
-    case -7:
-        return "Cannot open port";
-    case -99:
-        return "Timeout";
-    default:
-        return result < 0 ? "RS-232 error!" : "";
-    }
+    return sensor::OpenResultText(result);
 }
 
 void InitRS232(int port) {
-    poll = 0;
-    ret = OpenComConfig(port, "", 4800, 0, 8, 1, 1024, 1024);
+    // The argument is the port opened; the line check and every request use com.
+    sensor::Link& link = PanelLink();
+    const int requests = link.Port();
+    link.SetPort(port);
+    link.Open(); // clears poll; the result is in ret
+    link.SetPort(requests);
     // Why a port would not open (permission, busy, missing), where the operator can
     // read it without another pop-up: the status line's tooltip.
-    SetCtrlAttribute(Varnov30::panel, PANEL_STATUS, ATTR_TOOLTIP_TEXT,
-                     ret < 0 ? PortOpenFailure(port) : "");
+    if (panelSide.showOpenFailure) panelSide.showOpenFailure(ret < 0 ? PortOpenFailure(port) : "");
     if (ret < 0) {
         showStatus(OpenResultText(ret));
         return;
     }
-    SetComTime(port, 2.0);
-    FlushInQ(port);
-    FlushOutQ(port);
-    SetCTSMode(port, 0);
     CheckComLine();
 }
 
 void FillTxBuf(unsigned char code) {
-    szWriteBuf[0] = static_cast<char>(sync);
-    szWriteBuf[1] = static_cast<char>(code);
-    for (int i = 0; i < AnzPara; ++i)
-        szWriteBuf[2 + i] = static_cast<char>(pp[i]);
+    PanelLink().FillFrame(code);
 }
 
 void GetRxBufPara() {
@@ -127,60 +119,28 @@ void GetRxBufData() {
 }
 
 void SendRequest(unsigned char code) {
-    order = code;
-    FillTxBuf(order);
-    nBytesW = ComWrt(com, szWriteBuf, AnzPara + 2);
+    PanelLink().Send(code);
 }
-
-namespace {
-
-// After a whole reply: the line must stay quiet for SettleTime. Returns what then waits.
-int Settle(int expected) {
-    const double t0 = Timer();
-    int count = expected;
-    while (Timer() - t0 < SettleTime && !QuitPending()) {
-        ProcessSystemEvents();
-        count = GetInQLen(com);
-        if (count != expected) break; // a stray byte, or a nested request took the line
-    }
-    tdiff = Timer() - tstart;
-    return count;
-}
-
-} // namespace
 
 Reply AwaitReply(int expected, bool live) {
-    tstart = Timer();
-    int count = 0;
-    do {
-        ProcessSystemEvents();
-        count = GetInQLen(com);
-        if (live && poll == 0) return Reply::Stopped;
-        tdiff = Timer() - tstart;
-    } while (ReplyTimeout >= tdiff && count < expected && !QuitPending());
-    if (!live && count == expected) count = Settle(expected);
-    // The queue never holds more than the buffer; the clamp keeps it so regardless.
-    if (count > BufSize) count = BufSize;
-    nBytesR = count > 0 ? ComRd(com, reinterpret_cast<char*>(szReadBuf), count) : 0;
-    return nBytesR == expected ? Reply::Complete : Reply::Failed;
+    const sensor::Result r =
+        PanelLink().Await(expected, live ? sensor::Link::Wait::Live : sensor::Link::Wait::Settled);
+    if (r) return Reply::Complete;
+    return r.code() == sensor::Result::Stopped ? Reply::Stopped : Reply::Failed;
 }
 
 void TimeoutReport() {
-    if (QuitPending()) return;
-    SetCtrlVal(Varnov30::panel, PANEL_STATUS, "TIMEOUT");
-    MessagePopup("INFO", InfoTimeout);
+    if (panelSide.timeoutReport) panelSide.timeoutReport();
 }
 
 bool LineCheckReplyOk() {
-    return nBytesR == 3 && szReadBuf[0] == 0xAA && szReadBuf[1] == 0x03 && szReadBuf[2] == 0x00;
+    return PanelLink().LineOkReply();
 }
 
 void CheckComLine() {
-    SendRequest(7);
-    const Reply r = AwaitReply(3);
-    if (r == Reply::Complete && LineCheckReplyOk()) {
+    if (PanelLink().LineCheck()) {
         showStatus(LineOkText);
-        gui::GetPara();
+        if (panelSide.lineOk) panelSide.lineOk();
     } else {
         TimeoutReport();
     }

@@ -1,13 +1,16 @@
-// Sensor link: the data model, the request frame, the reply wait, the line check.
+// Sensor link of the operator program: its data model, and the panel's one link to the
+// sensor (src/sensor) under the names the panel has always used.
 #pragma once
+
+#include "sensor/link.h"
 
 namespace com232 {
 
 // ---- data model ---------------------------------------------------------------------
-constexpr int AnzPara = 15; // bytes in the parameter block
-constexpr int AnzData = 10; // bytes in the live record
-constexpr int RAM = 1;      // target codes
-constexpr int EEPROM = 2;
+constexpr int AnzPara = sensor::ParamLen; // bytes in the parameter block
+constexpr int AnzData = sensor::RecordLen; // bytes in the live record
+constexpr int RAM = sensor::RAM;          // target codes
+constexpr int EEPROM = sensor::EEPROM;
 constexpr int DATFILE = 3;
 
 extern int target;
@@ -15,7 +18,6 @@ extern int target;
 // The fifteen parameter bytes, in block order.
 extern unsigned char threshold, hysteresis, power, pmod, hold, trigger, backlim, regcnt, average,
     deadtimemode, deadtime, outmode, trshmod, deltatrsh, frei15;
-extern unsigned char pp[AnzPara];
 
 // The live values and the live record.
 extern unsigned char dataDat0, dataDat1, dataNorm, dataAdjedgeL, dataAdjedgeH, dataAdjin0L,
@@ -27,34 +29,47 @@ void CopyPPtoVars();
 void CopyDatatoVars();
 
 // ---- link ---------------------------------------------------------------------------
-constexpr int BufSize = 1024;
-constexpr double ReplyTimeout = 3.0; // seconds every reading request waits
-// Seconds the line must stay quiet after a whole reply before it counts: longer than a
-// USB adapter's latency timer, so that a stray byte right behind a reply is seen.
-constexpr double SettleTime = 0.030;
+constexpr int BufSize = sensor::BufSize;
+constexpr double ReplyTimeout = sensor::ReplyTimeout;
+constexpr double SettleTime = sensor::SettleTime;
 
-extern int com;
-extern int ret;
-extern unsigned char sync;
-extern unsigned char order;
-extern char szWriteBuf[BufSize];
-extern unsigned char szReadBuf[BufSize];
+// The panel's link. The variables below are its state: every request of the panel
+// shares them, as it always has.
+sensor::Link& PanelLink();
+
+extern int& com;   // the port number
+extern int& ret;   // what the last opening returned
+extern unsigned char& sync;
+extern unsigned char& order;
+extern char (&szWriteBuf)[BufSize];
+extern unsigned char (&szReadBuf)[BufSize];
+extern unsigned char (&pp)[AnzPara]; // the parameter block every frame carries
+extern double& tstart;
+extern double& tdiff;
+extern int& nBytesW;
+extern int& nBytesR;
+extern int& poll;
 extern char szStatus[64];
-extern double tstart;
-extern double tdiff;
-extern int nBytesW;
-extern int nBytesR;
-extern int poll;
 
 extern const char InfoTimeout[];
 extern const char LineOkText[];
+
+// What the link leaves to the panel: the status line and its tooltip, the TIMEOUT report,
+// and what follows a good line check (the parameter read). Set by the panel's side.
+struct PanelSide {
+    void (*showStatus)(const char* text) = nullptr;
+    void (*showOpenFailure)(const char* reason) = nullptr; // "" after a good opening
+    void (*timeoutReport)() = nullptr;
+    void (*lineOk)() = nullptr;
+};
+void SetPanelSide(const PanelSide& side);
 
 void InitRS232(int port);
 void FillTxBuf(unsigned char code);
 void GetRxBufPara();
 void GetRxBufData();
-// A good line check goes on to read the parameters (gui::GetPara): the one place where
-// the link calls the sensor operations, as start-up and a port change rely on it.
+// A good line check goes on to what the panel's side does next (the parameter read), as
+// start-up and a port change rely on it.
 void CheckComLine();
 // True when the reply read last is the line check's good answer, AA 03 00.
 bool LineCheckReplyOk();
@@ -66,16 +81,15 @@ const char* OpenResultText(int result);
 void SendRequest(unsigned char code);
 
 enum class Reply { Complete, Failed, Stopped };
-// The reply wait: pumps events until `expected` bytes wait or 3.0 s have passed, then
-// reads what waits. A reply counts only when the line then stays quiet for SettleTime;
-// a byte in that time makes it a reply that is too long. For live records (`live`) there
-// is no settle time (the next cycle's flush tells instead), and the wait returns Stopped,
-// nothing read, as soon as poll is found cleared. Once the program is closing, the wait
-// gives up at once.
+// The reply wait (sensor::Link::Await): pumps events until `expected` bytes wait or
+// 3.0 s have passed, then reads what waits; a reply counts only when the line then stays
+// quiet for SettleTime. For live records (`live`) there is no settle time, and the wait
+// returns Stopped, nothing read, as soon as poll is found cleared. Once the program is
+// closing, the wait gives up at once.
 Reply AwaitReply(int expected, bool live = false);
 
-// The failure report: "TIMEOUT" in the status line, then the modal INFO pop-up. Nothing
-// is reported once the program is closing.
+// The failure report, by the panel's side: "TIMEOUT" in the status line, then the modal
+// INFO pop-up. Nothing is reported once the program is closing.
 void TimeoutReport();
 
 } // namespace com232

@@ -1,10 +1,10 @@
 #include "gui.h"
 
 #include "panel_ids.h"
-#include "analysis.h"
 #include "capture.h"
 #include "com232.h"
 #include "runtime/runtime.h"
+#include "sensor/paramfile.h"
 
 #include <cmath>
 #include <cstdio>
@@ -15,9 +15,6 @@
 using namespace runtime;
 using com232::AnzData;
 using com232::AnzPara;
-using com232::DATFILE;
-using com232::EEPROM;
-using com232::RAM;
 
 namespace gui {
 
@@ -39,26 +36,11 @@ const char* const deadTimeMs[16] = {"0",  "2",  "4",  "6",  "8",  "10", "12", "1
 const char* const deadTimePercent[16] = {"0",  "6",  "12", "18", "24", "30", "36", "42",
                                          "48", "54", "60", "66", "72", "78", "84", "90"};
 
-// False after a live record with an IN0 period of 0: the percentages have no meaning
-// then, so the displays keep their values and the markers are left as they stand.
-bool adjValid = true;
-
 void setVisible(int control, int on) {
     SetCtrlAttribute(pnl(), control, ATTR_VISIBLE, on);
 }
 void setDimmed(int control, int on) {
     SetCtrlAttribute(pnl(), control, ATTR_DIMMED, on);
-}
-
-// Pumps events for `seconds`, without a pause between pumps; cut short when the
-// program is closing.
-void PumpFor(double seconds) {
-    com232::tstart = Timer();
-    com232::tdiff = 0.0;
-    while (seconds > com232::tdiff && !QuitPending()) {
-        ProcessSystemEvents();
-        com232::tdiff = Timer() - com232::tstart;
-    }
 }
 
 void fileMessage(const std::string& text) {
@@ -194,252 +176,55 @@ void ParaInVis() {
 
 void SendPara() {
     com232::poll = 0;
-    const unsigned char code = com232::target == RAM ? 1 : 2;
     GetPanelValues();
     com232::CopyVarsToPP();
-    com232::SendRequest(code);
-    if (com232::nBytesW != AnzPara + 2) com232::TimeoutReport();
+    // 55 01 for RAM, 55 02 otherwise; a failure is a frame the port did not take whole.
+    if (!com232::PanelLink().WriteBlock(com232::target)) TimeoutReport();
 }
 
 void GetPara() {
     com232::poll = 0;
-    // Only EEPROM has a read of its own; any other target reads the working RAM.
-    const unsigned char code = com232::target == EEPROM ? 4 : 3;
-    SettlePendingRecord();
-    FlushInQ(com232::com);
-    FlushOutQ(com232::com);
-    com232::SendRequest(code);
-    if (com232::AwaitReply(AnzPara) == com232::Reply::Complete) {
+    // Only EEPROM has a read of its own; any other target reads the working RAM. The
+    // request's flush first settles a live record still waiting for its check.
+    if (com232::PanelLink().Request(sensor::ReadCode(com232::target))) {
         com232::GetRxBufPara();
         com232::CopyPPtoVars();
         SetPanelValues();
         InitPanelValues();
     } else {
-        com232::TimeoutReport();
+        TimeoutReport();
     }
 }
 
 void PreRequestDelay() {
-    PumpFor(com232::target == 2 ? 1.5 : 0.1);
+    com232::PanelLink().Pause(sensor::PauseBefore(com232::target));
 }
 
-// ---- live data ----------------------------------------------------------------------
+// ---- the panel's side of the link -----------------------------------------------------
 
-namespace {
-
-// The record shown last is taken as good only once the line was found quiet behind it
-// (at the next cycle's flush, or when the acquisition ends); until then what it replaced
-// is kept, so that a record followed by strays can be taken back.
-bool recordPending = false;
-unsigned char heldRecord[AnzData] = {};
-double heldHistory[HistoryLen] = {};
-
-void holdRecord() {
-    std::memcpy(heldRecord, com232::databuf, AnzData);
-    std::memcpy(heldHistory, alldata, sizeof alldata);
-}
-
-// Stray bytes behind the last record: it may have been the front of a longer reply.
-// The displays, the history and the live values go back to the record before it.
-void takeBackRecord() {
-    std::memcpy(com232::databuf, heldRecord, AnzData);
-    com232::CopyDatatoVars();
-    std::memcpy(alldata, heldHistory, sizeof alldata);
-    ShowLiveValues();
-    if (source != 2) ShowGraph();
-}
-
-// A record still waiting for its check is settled before any reading request flushes the
-// queues, since the flush would hide what followed it: taken as good when the line is
-// quiet, otherwise marked spoiled for the acquisition to take back and report.
-bool spoiled = false;
-
-} // namespace
-
-void SettlePendingRecord() {
-    if (!recordPending) return;
-    recordPending = false;
-    if (GetInQLen(com232::com) > 0) {
-        spoiled = true;
-        return;
-    }
-    ++confirmedRecords;
-    capture::Confirmed(); // its row, when recording
+void TimeoutReport() {
+    if (QuitPending()) return;
+    SetCtrlVal(pnl(), PANEL_STATUS, "TIMEOUT");
+    MessagePopup("INFO", com232::InfoTimeout);
 }
 
 namespace {
 
-// True when the last record is confirmed (or there is none); false after strays, which
-// have then been reported. Requests run inside the pump settle it themselves first.
-bool confirmRecord() {
-    if (recordPending) {
-        ProcessSystemEvents(); // what arrived during the pause reaches the input queue
-        SettlePendingRecord();
-    }
-    if (!spoiled) return true;
-    spoiled = false;
-    takeBackRecord();
-    com232::TimeoutReport();
-    return false;
-}
+// What the link leaves to the panel, and a row for each live record taken as good.
+const bool linkSideSet = [] {
+    com232::PanelSide side;
+    side.showStatus = [](const char* text) { SetCtrlVal(pnl(), PANEL_STATUS, text); };
+    side.showOpenFailure = [](const char* reason) {
+        SetCtrlAttribute(pnl(), PANEL_STATUS, ATTR_TOOLTIP_TEXT, reason);
+    };
+    side.timeoutReport = TimeoutReport;
+    side.lineOk = GetPara;
+    com232::SetPanelSide(side);
+    com232::PanelLink().OnGoodRecord(RecordTakenAsGood);
+    return true;
+}();
 
 } // namespace
-
-int confirmedRecords = 0;
-
-int GetData() {
-    if (QuitPending()) return 0; // the window is closing: no new acquisition
-    com232::order = 5;
-    com232::poll = 1;
-    DispVis();
-    // Started inside another acquisition's pause: that one's last record is settled here.
-    if (!confirmRecord()) {
-        com232::poll = 0;
-        return 0;
-    }
-    while (com232::poll == 1) {
-        if (!confirmRecord()) {
-            com232::poll = 0;
-            break;
-        }
-        if (com232::poll != 1) break; // stopped while the line was looked at
-        FlushInQ(com232::com);
-        FlushOutQ(com232::com);
-        com232::SendRequest(com232::order);
-        const com232::Reply r = com232::AwaitReply(AnzData, true);
-        if (r == com232::Reply::Stopped) {
-            capture::AcquisitionEnded();
-            return 0;
-        }
-        if (r == com232::Reply::Complete) {
-            holdRecord();
-            com232::GetRxBufData();
-            com232::CopyDatatoVars();
-            SetPanelData();
-            ShowGraph();
-            capture::Arrived();
-            recordPending = true;
-        } else {
-            com232::TimeoutReport();
-            com232::poll = 0;
-        }
-        ProcessSystemEvents();
-        Sleep(50);
-    }
-    // Ended between cycles (Stop, close, another request): the last record is checked as
-    // the next flush would have.
-    confirmRecord();
-    recordPending = false;
-    capture::AcquisitionEnded();
-    return 0;
-}
-
-void ShowLiveValues() {
-    using namespace com232;
-    const unsigned edge = dataAdjedgeL + 256u * dataAdjedgeH;
-    const unsigned in0 = dataAdjin0L + 256u * dataAdjin0H;
-    const unsigned in1 = dataAdjin1L + 256u * dataAdjin1H;
-    adjValid = in0 != 0;
-    if (adjValid) {
-        const unsigned win = (100u * in1) / in0;
-        const unsigned edgePct = (100u * edge) / in0;
-        SetCtrlVal(pnl(), PANEL_WIN, int(win));
-        SetCtrlVal(pnl(), PANEL_EDGE, int(edgePct));
-    }
-    SetCtrlVal(pnl(), PANEL_DAT0, int(dataDat0));
-    SetCtrlVal(pnl(), PANEL_DAT1, int(dataDat1));
-    SetCtrlVal(pnl(), PANEL_NORM, int(dataNorm));
-    SetCtrlVal(pnl(), PANEL_TRSH, int(dataTrshWork));
-}
-
-void SetPanelData() {
-    using namespace com232;
-    ShowLiveValues();
-    GetCtrlVal(pnl(), PANEL_HYSTERESIS, &hysteresis);
-    analysis::Shift(alldata, HistoryLen, -5, alldata);
-    alldata[495] = dataDat0;
-    alldata[496] = dataDat1;
-    alldata[497] = dataNorm;
-    alldata[498] = dataTrshWork;
-    alldata[499] = hysteresis;
-}
-
-void ShowGraph() {
-    if (source != 2) {
-        // The chart shows exactly the history: the last 100 records, nothing from an
-        // earlier drawing of it.
-        SetCtrlAttribute(pnl(), PANEL_GRAPH_RAW, ATTR_POINTS_PER_SCREEN, 101);
-        ClearStripChart(pnl(), PANEL_GRAPH_RAW);
-        PlotStripChart(pnl(), PANEL_GRAPH_RAW, alldata, HistoryLen, 0, 0, VAL_DOUBLE);
-        return;
-    }
-    PumpFor(1.0);
-    if (!adjValid) return;
-    int edgeVal = 0, winVal = 0;
-    GetCtrlVal(pnl(), PANEL_EDGE, &edgeVal);
-    GetCtrlVal(pnl(), PANEL_WIN, &winVal);
-    const unsigned char e = static_cast<unsigned char>(edgeVal & 0xFF);
-    const unsigned char w = static_cast<unsigned char>(winVal & 0xFF);
-    unsigned char edgeMarks[AdjPoints] = {};
-    unsigned char winMarks[AdjPoints] = {};
-    if (e < AdjPoints) edgeMarks[e] = 150;
-    if (w < AdjPoints) winMarks[w] = 150;
-    DeleteGraphPlot(pnl(), PANEL_GRAPH_ADJ, -1, 1);
-    PlotY(pnl(), PANEL_GRAPH_ADJ, edgeMarks, AdjPoints, VAL_UNSIGNED_CHAR, VAL_CONNECTED_POINTS,
-          VAL_EMPTY_SQUARE, VAL_SOLID, 1, VAL_BLUE);
-    PlotY(pnl(), PANEL_GRAPH_ADJ, winMarks, AdjPoints, VAL_UNSIGNED_CHAR, VAL_CONNECTED_POINTS,
-          VAL_EMPTY_SQUARE, VAL_SOLID, 1, VAL_RED);
-}
-
-void DispVis() {
-    GetCtrlVal(pnl(), PANEL_SOURCE, &source);
-    if (source == 0 || source == 1) {
-        for (int c : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_ADJ, PANEL_EDGE, PANEL_WIN})
-            setVisible(c, 0);
-        for (int c : {PANEL_DAT0, PANEL_DAT1, PANEL_NORM, PANEL_GRAPH_RAW})
-            setVisible(c, 1);
-        const int raw = source == 0 ? 1 : 0;
-        SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 1, ATTR_TRACE_VISIBLE, raw);
-        SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 2, ATTR_TRACE_VISIBLE, raw);
-        SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 3, ATTR_TRACE_VISIBLE, 1 - raw);
-        SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 4, ATTR_TRACE_VISIBLE, 1 - raw);
-        SetTraceAttribute(pnl(), PANEL_GRAPH_RAW, 5, ATTR_TRACE_VISIBLE, 1 - raw);
-    } else if (source == 2) {
-        for (int c : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_RAW, PANEL_DAT0, PANEL_DAT1, PANEL_NORM})
-            setVisible(c, 0);
-        for (int c : {PANEL_EDGE, PANEL_WIN, PANEL_GRAPH_ADJ})
-            setVisible(c, 1);
-    }
-}
-
-// ---- jump buffer --------------------------------------------------------------------
-
-void GetJmpBuf() {
-    com232::poll = 0;
-    com232::order = 6;
-    SettlePendingRecord();
-    FlushInQ(com232::com);
-    FlushOutQ(com232::com);
-    com232::SendRequest(com232::order);
-    if (com232::AwaitReply(JumpBufLen) != com232::Reply::Complete) {
-        com232::TimeoutReport();
-        return;
-    }
-    unsigned char line[JumpBufLen];
-    for (int i = 0; i < JumpBufLen; ++i) {
-        jumpbuf[i] = com232::szReadBuf[i];
-        line[i] = com232::dataTrshWork;
-    }
-    jumpline = com232::dataTrshWork;
-    DeleteGraphPlot(pnl(), PANEL_GRAPH_JMPBUF, -1, 1);
-    setVisible(PANEL_GRAPH_ADJ, 0);
-    setVisible(PANEL_GRAPH_RAW, 0);
-    setVisible(PANEL_GRAPH_JMPBUF, 1);
-    PlotY(pnl(), PANEL_GRAPH_JMPBUF, jumpbuf, JumpBufLen, VAL_UNSIGNED_CHAR, VAL_CONNECTED_POINTS,
-          VAL_EMPTY_SQUARE, VAL_SOLID, 1, VAL_BLUE);
-    PlotY(pnl(), PANEL_GRAPH_JMPBUF, line, JumpBufLen, VAL_UNSIGNED_CHAR, VAL_CONNECTED_POINTS,
-          VAL_EMPTY_SQUARE, VAL_SOLID, 1, VAL_BLACK);
-}
 
 // ---- parameter file -----------------------------------------------------------------
 
@@ -468,13 +253,11 @@ int SendParaToFile() {
     if (r < 1) return r;
     GetPanelValues();
     com232::CopyVarsToPP();
-    const int rc =
-        ArrayToFile(file_name, com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0);
-    if (rc < 0) {
+    if (!sensor::WriteParamFile(file_name, com232::pp)) {
         fileMessage(std::string("The parameter file\n") + file_name +
                     "\ncould not be saved (the folder may be protected or the disk full).\n"
                     "The parameters are still on the panel; nothing was lost.");
-        return rc;
+        return FILE_WRITE_FAILED;
     }
     return 0;
 }
@@ -482,31 +265,8 @@ int SendParaToFile() {
 void ReadParaFromFile() {
     if (ChooseParameterFile() < 1) return;
     unsigned char block[AnzPara];
-    const int rc = FileToArray(file_name, block, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 1);
-    if (rc < 0) {
-        std::string why;
-        const int line = LastFileErrorLine();
-        switch (rc) {
-        case FILE_CANNOT_OPEN:
-            why = "it does not exist or cannot be opened";
-            break;
-        case FILE_TOO_FEW_VALUES:
-            why = "it holds fewer than 15 values";
-            break;
-        case FILE_TOO_MANY_VALUES:
-            why = "it holds more than 15 values (the 16th is on line " + std::to_string(line) + ")";
-            break;
-        case FILE_TOO_LARGE:
-            why = "it is far too large to be a parameter file";
-            break;
-        case FILE_BAD_VALUE:
-            why = "line " + std::to_string(line) +
-                  " holds a value that is not a whole number from 0 to 255";
-            break;
-        default:
-            why = "it is not a parameter file";
-            break;
-        }
+    std::string why;
+    if (!sensor::ReadParamFile(file_name, block, why)) {
         fileMessage(std::string("The parameter file\n") + file_name +
                     "\ncould not be loaded: " + why + ".\nThe panel is unchanged.");
         return;

@@ -2,10 +2,12 @@
 // displays, the jump buffer, the parameter file, control conversions and pages.
 #pragma once
 
+#include "sensor/link.h"
+
 namespace gui {
 
 constexpr int HistoryLen = 500; // 100 records of 5 traces, interleaved
-constexpr int JumpBufLen = 16;
+constexpr int JumpBufLen = sensor::JumpBufLen;
 constexpr int AdjPoints = 101; // 0..100 % of the IN0 period
 
 extern unsigned char para; // 1 while parameter page 1 is shown
@@ -35,12 +37,18 @@ void SendPara();
 void GetPara();
 void PreRequestDelay();
 
+// The panel's side of the link: "TIMEOUT" in the status line, then the modal INFO pop-up;
+// nothing once the program is closing. The link module reports through it.
+void TimeoutReport();
+
 int GetData();
 // Live records taken as good: the line was found quiet behind them.
 extern int confirmedRecords;
-// Called by a reading request before it flushes the queues while an acquisition waits
-// between cycles: the acquisition's last record is checked now, as the flush would hide
-// what followed it.
+// The panel's link took a live record as good (the line was quiet behind it): counted,
+// and its row written when recording.
+void RecordTakenAsGood(const sensor::LiveRecord& record);
+// The acquisition's last record is checked now, as a flush would hide what followed it
+// (every request's flush does this first).
 void SettlePendingRecord();
 void SetPanelData();
 // The numeric displays of the live values (part of SetPanelData).

@@ -2,9 +2,10 @@
 #include "Varnov30.h"
 #include "capture.h"
 #include "runtime/endpoint.h"
+#include "runtime/log.h"
 #include "runtime/runtime.h"
-#include "runtime/startup.h"
 #include "sim_endpoint.h"
+#include "startup.h"
 
 #include <cstdio>
 #include <memory>
@@ -14,13 +15,14 @@
 #endif
 
 int main(int argc, char** argv) {
-    const runtime::StartupOptions opts = runtime::ParseStartupOptions(argc, argv);
+    runtime::log::Install();
+    const startup::StartupOptions opts = startup::ParseStartupOptions(argc, argv);
     if (!opts.error.empty()) {
-        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), runtime::UsageText());
+        std::fprintf(stderr, "varno: %s\n\n%s", opts.error.c_str(), startup::UsageText());
         return 2;
     }
     if (opts.help) {
-        std::fputs(runtime::UsageText(), stdout);
+        std::fputs(startup::UsageText(), stdout);
         return 0;
     }
     if (opts.version) {
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (runtime::InitRuntime(&argc, argv) < 0) return -1;
+    if (opts.trace) runtime::log::EnableTrace();
 
     bool com1Bound = false;
     for (const auto& [number, path] : opts.ports) {

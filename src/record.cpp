@@ -47,8 +47,11 @@ int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
 }
 
 void IsoTimeNow(char* out, std::size_t size) {
+    IsoTime(std::chrono::system_clock::now(), out, size);
+}
+
+void IsoTime(std::chrono::system_clock::time_point now, char* out, std::size_t size) {
     using namespace std::chrono;
-    const auto now = system_clock::now();
     const std::time_t secs = system_clock::to_time_t(now);
     const long ms = long(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm utc{};

@@ -2,6 +2,7 @@
 // disk (flushed) as it arrives. Plain C++ with the C library's files.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace record {
@@ -18,6 +19,8 @@ int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
 
 // The present UTC time as ISO 8601 with milliseconds: 2026-12-07T13:45:01.123Z.
 void IsoTimeNow(char* out, std::size_t size);
+// The same for a given moment.
+void IsoTime(std::chrono::system_clock::time_point when, char* out, std::size_t size);
 
 // Starts recording into `path` (appended to; the header is written only into a new or
 // empty file, and a last row cut short by an earlier failure is ended first). `now` is the

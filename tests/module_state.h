@@ -35,4 +35,6 @@ inline void clearModuleState() {
     gui::jumpline = 0;
     std::memset(gui::file_name, 0, sizeof gui::file_name);
     gui::confirmedRecords = 0;
+    PanelLink().ForgetRecords();
+    PanelLink().ClearStop();
 }

@@ -24,12 +24,15 @@ struct Ran {
 
 // Runs varno-cli without a display while `sensor` answers frames on the pty.
 Ran runProgram(const QStringList& args, Pty* pty = nullptr,
-               std::function<Bytes(const Bytes&)> sensor = nullptr) {
+               std::function<Bytes(const Bytes&)> sensor = nullptr,
+               const QString& loggingRules = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
+    env.remove("QT_LOGGING_RULES");
+    if (!loggingRules.isEmpty()) env.insert("QT_LOGGING_RULES", loggingRules);
     p.setProcessEnvironment(env);
     QElapsedTimer t;
     t.start();
@@ -149,4 +152,52 @@ TEST(CliProgram, UsageAndPortErrors) {
     r = runProgram({"--port", "/nonexistent/tty", "check"});
     EXPECT_EQ(r.code, 4);
     EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+}
+
+// The byte trace, as a service engineer switches it on: every frame sent and every byte
+// received, in hex with a time stamp, on stderr; nothing of it without the switch.
+TEST(CliProgram, TheTraceShowsTheFrameAndTheFifteenBytesReceived) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("sensor");
+    QProcess sim;
+    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    const std::string frame = "sent 17: 55 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+    for (int way = 0; way < 3; ++way) {
+        const Ran r = way == 0   ? runProgram({"--port", link, "read", "ram"}, nullptr, nullptr,
+                                              "varno.link.debug=true")
+                      : way == 1 ? runProgram({"--port", link, "--trace", "read", "ram"})
+                                 : runProgram({"--port", link, "read", "ram"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        // The block printed on stdout is the 15 bytes the trace shows received.
+        std::istringstream values(r.out);
+        std::string hex;
+        unsigned v = 0;
+        int n = 0;
+        char b[4];
+        while (values >> v) {
+            std::snprintf(b, sizeof b, "%02X", v);
+            hex += (n++ ? " " : "") + std::string(b);
+        }
+        ASSERT_EQ(n, 15) << r.out;
+        if (way == 2) {
+            EXPECT_EQ(r.err.find("varno.link"), std::string::npos) << r.err;
+            continue;
+        }
+        EXPECT_NE(r.err.find(frame), std::string::npos) << way << "\n" << r.err;
+        const std::size_t got = r.err.find("received 15: " + hex);
+        EXPECT_NE(got, std::string::npos) << way << "\n" << r.err;
+        // Each line: the category, then seconds with milliseconds.
+        const std::size_t line = r.err.rfind("varno.link: ", got);
+        ASSERT_NE(line, std::string::npos) << r.err;
+        std::istringstream stamp(r.err.substr(line + 12));
+        std::string seconds;
+        stamp >> seconds;
+        const std::size_t dot = seconds.find('.');
+        EXPECT_NE(dot, std::string::npos) << seconds;
+        EXPECT_EQ(seconds.size() - dot - 1, 3u) << seconds;
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
 }

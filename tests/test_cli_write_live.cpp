@@ -117,8 +117,6 @@ TEST_F(Cli, LivePrintsTheRecordingsHeaderAndARowPerConfirmedRecord) {
     ASSERT_EQ(p->frameTimes.size(), 4u);
     EXPECT_GE(p->frameTimes[3] - p->frameTimes[2], 0.05);
     EXPECT_LT(p->frameTimes[3] - p->frameTimes[2], 0.07);
-    // The last record's working threshold is what a later jump buffer read shows.
-    EXPECT_EQ(com232::dataTrshWork, 77);
 }
 
 TEST_F(Cli, LiveStraysBehindARecordTakeItBackAndExitOne) {

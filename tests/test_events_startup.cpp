@@ -2,7 +2,7 @@
 #include "fixture.h"
 
 #include "analysis.h"
-#include "runtime/startup.h"
+#include "startup.h"
 #include "child.h"
 
 #include <QApplication>
@@ -324,14 +324,14 @@ TEST(Program, HelpVersionAndBadOptions) {
 TEST(Program, StartupOptionsAreParsed) {
     const char* argv[] = {"varno", "-platform", "offscreen", "--port", "3=/dev/pts/7",
                           "--port=1=/tmp/x", "--simulate"};
-    const auto o = rt::ParseStartupOptions(7, const_cast<char**>(argv));
+    const auto o = startup::ParseStartupOptions(7, const_cast<char**>(argv));
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_TRUE(o.simulate);
     ASSERT_EQ(o.ports.size(), 2u);
     EXPECT_EQ(o.ports[0], (std::pair<int, std::string>{3, "/dev/pts/7"}));
     EXPECT_EQ(o.ports[1], (std::pair<int, std::string>{1, "/tmp/x"}));
     const char* bad[] = {"varno", "--port", "x=/dev/null"};
-    EXPECT_FALSE(rt::ParseStartupOptions(3, const_cast<char**>(bad)).error.empty());
+    EXPECT_FALSE(startup::ParseStartupOptions(3, const_cast<char**>(bad)).error.empty());
 }
 
 TEST(ProjectDir, IsTheProgramsFolderAndNeverTruncated) {

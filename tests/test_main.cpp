@@ -1,4 +1,5 @@
 // Runs the tests with a real (offscreen) Qt application.
+#include "runtime/log.h"
 #include "runtime/runtime.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
         setenv("XDG_RUNTIME_DIR", dir.constData(), 1);
     }
     ::testing::InitGoogleTest(&argc, argv);
+    runtime::log::Install(); // the program's messages as the program prints them
     if (runtime::InitRuntime(&argc, argv) != 0) return 2;
     return RUN_ALL_TESTS();
 }

@@ -2,7 +2,7 @@
 // and starting without a display or with a damaged panel file.
 #include "child.h"
 #include "fixture.h"
-#include "runtime/startup.h"
+#include "startup.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -88,10 +88,10 @@ TEST(Options, QtsOwnFormsPassThroughAndStrayArgumentsAreRefused) {
                               {"varno", "--platform", "offscreen"},
                               {"varno", "-style", "Fusion"}};
     for (auto& f : forms)
-        EXPECT_TRUE(rt::ParseStartupOptions(3, const_cast<char**>(f)).error.empty()) << f[1];
+        EXPECT_TRUE(startup::ParseStartupOptions(3, const_cast<char**>(f)).error.empty()) << f[1];
     const char* stray[] = {"varno", "params.dat"};
-    EXPECT_FALSE(rt::ParseStartupOptions(2, const_cast<char**>(stray)).error.empty());
-    EXPECT_NE(std::string(rt::UsageText()).find("--simulate"), std::string::npos);
+    EXPECT_FALSE(startup::ParseStartupOptions(2, const_cast<char**>(stray)).error.empty());
+    EXPECT_NE(std::string(startup::UsageText()).find("--simulate"), std::string::npos);
 }
 
 TEST(Program, WithoutAReachableDisplayItEndsWith255AndSaysWhy) {

@@ -4,7 +4,7 @@
 
 #include "capture.h"
 #include "record.h"
-#include "runtime/startup.h"
+#include "startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -329,11 +329,11 @@ TEST(RecordingKilled, RowsWrittenBeforeAKillAreOnDisk) {
 
 TEST_F(Recording, TheRecordFileOfTheCommandLineIsRecordedIntoFromTheStart) {
     const char* argv[] = {"varno", "--record", "/tmp/a.csv"};
-    EXPECT_EQ(rt::ParseStartupOptions(3, const_cast<char**>(argv)).record, "/tmp/a.csv");
+    EXPECT_EQ(startup::ParseStartupOptions(3, const_cast<char**>(argv)).record, "/tmp/a.csv");
     const char* argv2[] = {"varno", "--record=/tmp/b.csv"};
-    EXPECT_EQ(rt::ParseStartupOptions(2, const_cast<char**>(argv2)).record, "/tmp/b.csv");
+    EXPECT_EQ(startup::ParseStartupOptions(2, const_cast<char**>(argv2)).record, "/tmp/b.csv");
     const char* bad[] = {"varno", "--record"};
-    EXPECT_FALSE(rt::ParseStartupOptions(2, const_cast<char**>(bad)).error.empty());
+    EXPECT_FALSE(startup::ParseStartupOptions(2, const_cast<char**>(bad)).error.empty());
 
     const std::string file = path("start.csv");
     capture::SetStartupFile(file.c_str());

@@ -252,7 +252,8 @@ TEST(ParamFile, EveryWayAFileIsWrongHasItsReasonAndTheBlockStaysUntouched) {
     for (int i = 0; i < 15; ++i)
         good += "  " + std::to_string(10 + i) + "\n";
     const std::pair<std::string, std::string> cases[] = {
-        {dir.filePath("missing.dat").toStdString(), "it does not exist"},
+        {dir.filePath("missing.dat").toStdString(), "it does not exist (No such file or directory)"},
+        {dir.path().toStdString(), "it cannot be opened (not a regular file)"},
         {write("few.dat", "   1\n   2\n"), "it holds fewer than 15 values"},
         {write("many.dat", good + "   7\n"), "it holds more than 15 values (the 16th is on line 16)"},
         {write("bad.dat", "   1\n 300\n"), "line 2 holds a value that is not a whole number from 0 to 255"},
@@ -276,4 +277,35 @@ TEST(ParamFile, EveryWayAFileIsWrongHasItsReasonAndTheBlockStaysUntouched) {
     unsigned char back[15] = {};
     ASSERT_TRUE(sensor::ReadParamFile(out.c_str(), back, why));
     EXPECT_EQ(bytesOf(back, 15), bytesOf(block, 15));
+}
+
+TEST_F(SensorTest, AVerifiedWriteReadsTheBlockBackFromTheSameTarget) {
+    Bytes eeprom = sensorEeprom;
+    bool stubborn = false;
+    auto peer = std::make_shared<ScriptedPeer>();
+    peer->onFrame = [&](const Bytes& f, double) {
+        std::vector<ScriptedPeer::Chunk> c;
+        if (f[1] == 0x02 && !stubborn) eeprom.assign(f.begin() + 2, f.end());
+        if (f[1] == 0x04) c.push_back({0.005, eeprom});
+        return c;
+    };
+    rt::BindSerialEndpoint(1, peer);
+    Link link(1);
+    ASSERT_TRUE(link.Open().ok());
+    const double t0 = rt::Timer();
+    EXPECT_TRUE(link.WriteVerified(sensor::EEPROM, sensorBlock.data()).ok());
+    ASSERT_EQ(peer->frames.size(), 2u);
+    EXPECT_EQ(peer->frames[0], frame(0x02, sensorBlock));
+    EXPECT_EQ(peer->frames[1], frame(0x04, sensorBlock));
+    EXPECT_NEAR(peer->frameTimes[1] - t0, 1.5, 0.005) << "the EEPROM read's pause";
+
+    stubborn = true; // keeps what it holds
+    Bytes other = sensorBlock;
+    other[0] ^= 1;
+    other[14] ^= 1;
+    const Result r = link.WriteVerified(sensor::EEPROM, other.data());
+    EXPECT_EQ(r.code(), Result::Mismatch);
+    EXPECT_EQ(r.got(), 2);
+    EXPECT_EQ(r.text(), "verify failed: 2 of 15 bytes read back differ");
+    EXPECT_EQ(bytesOf(link.Block(), 15), sensorBlock) << "what was read back";
 }

@@ -1,5 +1,5 @@
-// varno-cli: the sensor operations for scripts (production lines, service), on the
-// program's own link module (com232). No panel: failures go to stderr and the exit code.
+// varno-cli: the sensor operations for scripts (production lines, service), on the sensor
+// layer (src/sensor). No panel: failures go to stderr (varno.cli) and the exit code.
 #pragma once
 
 #include <cstdio>
@@ -21,10 +21,11 @@ enum class Command { None, Help, Version, Ports, Check, Read, Write, Live, JumpB
 struct Options {
     Command command = Command::None;
     std::string port = "1"; // a COM number as the panel numbers them, or a device path
-    int target = 1;         // com232::RAM or com232::EEPROM
+    int target = 1;         // sensor::RAM or sensor::EEPROM
     std::string file;       // write: the parameter file; read: -o FILE
     bool verify = false;
     bool json = false;
+    bool trace = false; // the byte trace (varno.link at debug level) on stderr
     long count = 0; // live: records to print; 0 = until Ctrl-C
 };
 
@@ -37,7 +38,8 @@ const char* HelpText();
 // device path. -1 for a number out of range.
 int PortNumber(const std::string& spec);
 
-// Runs one command against the started engine: results on `out`, messages on `err`.
+// Runs one command against the started engine: results on `out`, messages (the logger's
+// varno.* categories) on `err`.
 // Returns the exit code.
 int Run(const Options& o, std::FILE* out, std::FILE* err);
 

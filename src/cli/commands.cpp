@@ -1,10 +1,11 @@
-// varno-cli's commands over com232: the same frames and reply wait as the panel, the same
-// flushes and pauses; failures end in a message on stderr and an exit code.
+// varno-cli's commands over the sensor layer: the same frames, reply wait, flushes and
+// pauses as the panel; failures end in a message on stderr and an exit code.
 #include "cli.h"
 
-#include "com232.h"
 #include "runtime/endpoint.h"
+#include "runtime/log.h"
 #include "runtime/runtime.h"
+#include "sensor/paramfile.h"
 #include "session.h"
 
 #include <cstring>
@@ -15,7 +16,8 @@
 #endif
 
 using namespace runtime;
-using com232::AnzPara;
+using sensor::ParamLen;
+using sensor::Result;
 
 namespace cli {
 
@@ -32,20 +34,14 @@ int cmdPorts(Session& s) {
         std::fprintf(s.out, "COM%d  %s\n", i, label.c_str());
         ++shown;
     }
-    if (shown == 0) std::fprintf(s.err, "varno-cli: ports: no serial ports found\n");
+    if (shown == 0) log::Warning(log::Cli, "varno-cli: ports: no serial ports found");
     return ExitDone;
 }
 
 int cmdCheck(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
-    int rc = ExitDone;
-    if (!send(s, 7, rc)) return rc; // right after the opening, which flushed
-    if (com232::AwaitReply(3) != com232::Reply::Complete) return replyFailure(s, 7, 3);
-    if (!com232::LineCheckReplyOk())
-        return s.fail(ExitSensor, "the sensor answered the line check 55 07 wrongly: " +
-                                      hex2(com232::szReadBuf[0]) + " " +
-                                      hex2(com232::szReadBuf[1]) + " " +
-                                      hex2(com232::szReadBuf[2]) + " instead of AA 03 00");
+    // Right after the opening, which flushed.
+    if (const Result r = s.link.LineCheck(); !r) return s.fail(r);
     if (s.o.json)
         std::fprintf(s.out,
                      "{\"command\":\"check\",\"port\":%s,\"ok\":true,\"line\":\"LINE OK\"}\n",
@@ -58,62 +54,59 @@ int cmdCheck(Session& s) {
 int cmdRead(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     if (int rc = readBlock(s, s.o.target); rc != ExitDone) return rc;
+    const unsigned char* block = s.link.Block();
     const std::string& file = s.o.file;
-    if (!file.empty() &&
-        ArrayToFile(file.c_str(), com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0) < 0)
+    if (!file.empty() && !sensor::WriteParamFile(file.c_str(), block))
         return s.fail(ExitFileOrPort,
                       "the parameter file " + file +
                           " cannot be written (its folder may be missing or protected, or "
                           "the disk full); it is unchanged");
     if (s.o.json) {
         std::string names;
-        for (int i = 0; i < AnzPara; ++i)
+        for (int i = 0; i < ParamLen; ++i)
             names += std::string(i ? "," : "") + "\"" + paraNames[i] +
-                     "\":" + std::to_string(com232::pp[i]);
+                     "\":" + std::to_string(block[i]);
         std::fprintf(s.out,
                      "{\"command\":\"read\",\"port\":%s,\"ok\":true,\"target\":\"%s\","
                      "\"values\":%s,\"parameters\":{%s}%s}\n",
                      jsonString(s.portName).c_str(), targetName(s.o.target),
-                     jsonArray(com232::pp, AnzPara).c_str(), names.c_str(),
+                     jsonArray(block, ParamLen).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
     } else if (file.empty()) {
-        for (int i = 0; i < AnzPara; ++i)
-            std::fprintf(s.out, "%4u\n", unsigned(com232::pp[i]));
+        for (int i = 0; i < ParamLen; ++i)
+            std::fprintf(s.out, "%4u\n", unsigned(block[i]));
     }
     return ExitDone;
 }
 
 int cmdWrite(Session& s) {
-    unsigned char block[AnzPara];
+    unsigned char block[ParamLen];
     const std::string& file = s.o.file;
-    const int frc = FileToArray(file.c_str(), block, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 1);
-    if (frc < 0)
-        return s.fail(ExitFileOrPort, "the parameter file " + file + " cannot be used: " +
-                                          fileProblem(file, frc) + "; nothing was sent");
+    std::string why;
+    if (!sensor::ReadParamFile(file.c_str(), block, why))
+        return s.fail(ExitFileOrPort,
+                      "the parameter file " + file + " cannot be used: " + why + "; nothing was sent");
     if (int rc = openPort(s); rc != ExitDone) return rc;
-    std::memcpy(com232::pp, block, AnzPara);
-    com232::CopyPPtoVars();
-    const unsigned char code = s.o.target == com232::EEPROM ? 2 : 1;
-    int rc = ExitDone;
-    if (!send(s, code, rc)) return rc;
     if (!s.o.verify) {
+        if (const Result r = s.link.WriteBlock(s.o.target, block); !r) return s.fail(r);
         // The port closes next, and closing may set the line back to other settings at
         // once: the frame leaves the driver and the adapter first.
-        pause(DrainTime);
+        s.link.Pause(DrainTime);
         std::fprintf(s.out, "sent %s to %s\n", file.c_str(), targetName(s.o.target));
         return ExitDone;
     }
-    if (rc = readBlock(s, s.o.target); rc != ExitDone) return rc;
-    int differing = 0;
-    for (int i = 0; i < AnzPara; ++i) {
-        if (com232::pp[i] == block[i]) continue;
-        ++differing;
-        std::fprintf(s.err, "varno-cli: %s: byte %d (%s): sent %u, read back %u\n", s.what.c_str(),
-                     i + 1, paraNames[i], unsigned(block[i]), unsigned(com232::pp[i]));
+    const Result r = s.link.WriteVerified(s.o.target, block);
+    if (r.code() == Result::Mismatch) {
+        const unsigned char* back = s.link.Block();
+        for (int i = 0; i < ParamLen; ++i)
+            if (back[i] != block[i])
+                log::Warning(log::Cli, "varno-cli: " + s.what + ": byte " + std::to_string(i + 1) +
+                                           " (" + paraNames[i] + "): sent " +
+                                           std::to_string(block[i]) + ", read back " +
+                                           std::to_string(back[i]));
+        return s.fail(ExitVerify, r.text() + " from " + file);
     }
-    if (differing)
-        return s.fail(ExitVerify, "verify failed: " + std::to_string(differing) + " of 15 bytes " +
-                                      "read back differ from " + file);
+    if (!r) return s.fail(r);
     std::fprintf(s.out, "sent %s to %s; read back: all 15 bytes match\n", file.c_str(),
                  targetName(s.o.target));
     return ExitDone;
@@ -121,18 +114,17 @@ int cmdWrite(Session& s) {
 
 int cmdJumpBuf(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
-    pause(RamPause);
-    if (int rc = request(s, 6, JumpBufLen); rc != ExitDone) return rc;
-    unsigned char values[JumpBufLen];
-    std::memcpy(values, com232::szReadBuf, JumpBufLen);
-    const unsigned trsh = com232::dataTrshWork;
+    unsigned char values[sensor::JumpBufLen];
+    if (const Result r = s.link.ReadJumpBuffer(values); !r) return s.fail(r);
+    // The working threshold of the last live record (none in a run of its own: 0).
+    const unsigned trsh = s.link.LastGood().bytes[sensor::RecordLen - 1];
     if (s.o.json) {
         std::fprintf(
             s.out, "{\"command\":\"jumpbuf\",\"port\":%s,\"ok\":true,\"values\":%s,\"trsh\":%u}\n",
-            jsonString(s.portName).c_str(), jsonArray(values, JumpBufLen).c_str(), trsh);
+            jsonString(s.portName).c_str(), jsonArray(values, sensor::JumpBufLen).c_str(), trsh);
     } else {
         std::fprintf(s.out, "i,jump,trsh\n");
-        for (int i = 0; i < JumpBufLen; ++i)
+        for (int i = 0; i < sensor::JumpBufLen; ++i)
             std::fprintf(s.out, "%d,%u,%u\n", i, unsigned(values[i]), trsh);
     }
     return ExitDone;
@@ -159,7 +151,9 @@ std::string commandWhat(const Options& o) {
 
 } // namespace
 
-int Run(const Options& o, std::FILE* out, std::FILE* err) {
+namespace {
+
+int run(const Options& o, std::FILE* out) {
     if (o.command == Command::Help) {
         std::fputs(HelpText(), out);
         return ExitDone;
@@ -168,10 +162,11 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
         std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
         return ExitDone;
     }
-    Session s{o, out, err, commandWhat(o), 0, o.port};
+    if (o.trace) log::EnableTrace();
+    Session s{o, out, commandWhat(o), 0, o.port};
     const int number = PortNumber(o.port);
     if (number < 0) {
-        std::fprintf(err, "varno-cli: no such port number: %s\n", o.port.c_str());
+        log::Warning(log::Cli, "varno-cli: no such port number: " + o.port);
         return ExitUsage;
     }
     if (number == 0)
@@ -179,8 +174,7 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
     else
         s.portName = "COM" + std::to_string(number);
     s.port = number == 0 ? PathPort : number;
-    // Each run starts as the program does: an all-zero block in the frames.
-    std::memset(com232::pp, 0, sizeof com232::pp);
+    // Each run starts as the program does: an all-zero block in the frames (a new link).
     int rc = ExitUsage;
     switch (o.command) {
     case Command::Ports:
@@ -206,10 +200,20 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
     }
     // Output that did not arrive (a full disk behind a redirection) is a file error.
     if ((std::fflush(out) != 0 || std::ferror(out)) && rc == ExitDone) {
-        std::fprintf(err, "varno-cli: %s: the output could not be written\n", s.what.c_str());
+        log::Warning(log::Cli, "varno-cli: " + s.what + ": the output could not be written");
         rc = ExitFileOrPort;
     }
-    if (s.opened) CloseCom(s.port);
+    if (s.opened) s.link.Close();
+    return rc;
+}
+
+} // namespace
+
+int Run(const Options& o, std::FILE* out, std::FILE* err) {
+    log::Install();
+    std::FILE* before = log::SetSink(err);
+    const int rc = run(o, out);
+    log::SetSink(before);
     return rc;
 }
 
@@ -217,8 +221,11 @@ int Main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     Options o;
     std::string error;
     if (!ParseArgs(argc, argv, o, error)) {
-        std::fprintf(err, "varno-cli: %s\n(varno-cli --help lists commands and options)\n",
-                     error.c_str());
+        log::Install();
+        std::FILE* before = log::SetSink(err);
+        log::Warning(log::Cli,
+                     "varno-cli: " + error + "\n(varno-cli --help lists commands and options)");
+        log::SetSink(before);
         return ExitUsage;
     }
     return Run(o, out, err);

@@ -5,11 +5,10 @@
 #include "session.h"
 
 #include <csignal>
-#include <cstring>
 #include <string>
 
 using namespace runtime;
-using com232::AnzData;
+using sensor::Result;
 
 namespace cli {
 
@@ -22,74 +21,45 @@ void onInterrupt(int) {
     std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
 }
 
-// One live record held until the line is found quiet behind it.
-struct Held {
-    unsigned char rec[AnzData];
-    char when[40];
-    double at;
-};
-
 } // namespace
 
 int cmdLive(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     // The live requests carry the sensor's own block, never zeros it might misread.
-    if (int rc = readBlock(s, com232::RAM); rc != ExitDone) return rc;
-    const unsigned char hysteresis = com232::pp[1];
+    if (int rc = readBlock(s, sensor::RAM); rc != ExitDone) return rc;
+    const unsigned char hysteresis = s.link.Block()[1];
     std::fprintf(s.out, "%s\n", record::Header());
     std::fflush(s.out);
-    pause(RamPause);
+    s.link.Pause(sensor::RamPause);
 
     stopRequested = 0;
     auto* previous = std::signal(SIGINT, onInterrupt);
-    Held held{};
-    bool pending = false;
     long rows = 0;
     double started = -1.0;
+    // A row for each record the link takes as good (the line quiet behind it).
+    s.link.OnGoodRecord([&](const sensor::LiveRecord& r) {
+        char when[40], row[256];
+        record::IsoTime(r.wall, when, sizeof when);
+        if (record::FormatRow(row, sizeof row, when, r.at - started, r.bytes, hysteresis) > 0)
+            std::fprintf(s.out, "%s\n", row);
+        std::fflush(s.out);
+        if (++rows >= s.o.count && s.o.count > 0) s.link.StopLive(); // no request beyond N
+    });
     int rc = ExitDone;
-    com232::poll = 1;
+    s.link.StartLive();
     for (;;) {
-        if (pending) {
-            // Taken as good only once the line is quiet behind it: bytes waiting now are
-            // strays, and the record may have been the front of a longer reply.
-            ProcessSystemEvents();
-            const int waiting = GetInQLen(s.port);
-            if (waiting < 0) {
-                rc = s.fail(ExitFileOrPort, "the port was lost");
-                break;
-            }
-            if (waiting > 0) {
-                rc = s.fail(ExitSensor, "stray bytes followed the reply to 55 05 (record " +
-                                            std::to_string(rows + 1) +
-                                            "): it was not a live record");
-                break;
-            }
-            pending = false;
-            std::memcpy(com232::databuf, held.rec, AnzData);
-            com232::CopyDatatoVars();
-            char row[256];
-            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0)
-                std::fprintf(s.out, "%s\n", row);
-            std::fflush(s.out);
-            ++rows;
-        }
-        if (stopRequested || (s.o.count > 0 && rows >= s.o.count)) break;
-        FlushInQ(s.port);
-        FlushOutQ(s.port);
+        if (stopRequested) s.link.StopLive(); // the held record is still settled
         if (started < 0) started = Timer();
-        if (!send(s, 5, rc)) break;
-        if (com232::AwaitReply(AnzData, true) != com232::Reply::Complete) {
-            rc = replyFailure(s, 5, AnzData);
+        const Result r = s.link.LiveCycle();
+        if (r.code() == Result::Stopped) break;
+        if (!r) {
+            rc = s.fail(r);
             break;
         }
-        std::memcpy(held.rec, com232::szReadBuf, AnzData);
-        record::IsoTimeNow(held.when, sizeof held.when);
-        held.at = Timer() - started;
-        pending = true;
-        ProcessSystemEvents();
-        Sleep(CyclePauseMs);
+        s.link.CyclePause();
     }
-    com232::poll = 0;
+    s.link.StopLive();
+    s.link.OnGoodRecord(nullptr);
     std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
     return rc;
 }

@@ -1,7 +1,7 @@
 // varno-cli's command line: options, commands and the help text.
 #include "cli.h"
 
-#include "com232.h"
+#include "sensor/protocol.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -22,6 +22,9 @@ const char* HelpText() {
            "                  COM3; see 'ports'). Default: COM1\n"
            "  --json          read, jumpbuf and check print one JSON object instead (also\n"
            "                  when they fail: \"ok\": false and the error)\n"
+           "  --trace         log every frame sent and every byte received, in hex with\n"
+           "                  a time stamp in ms, on stderr (the same as\n"
+           "                  QT_LOGGING_RULES=\"varno.link.debug=true\")\n"
            "  --help          show this text and exit\n"
            "  --version       show the version and exit\n"
            "\n"
@@ -86,9 +89,9 @@ constexpr NamedCommand commands[] = {{"ports", Command::Ports}, {"check", Comman
 
 bool parseTarget(const std::string& word, int& target) {
     if (word == "ram" || word == "RAM")
-        target = com232::RAM;
+        target = sensor::RAM;
     else if (word == "eeprom" || word == "EEPROM")
-        target = com232::EEPROM;
+        target = sensor::EEPROM;
     else
         return false;
     return true;
@@ -126,6 +129,8 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
             return true;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--trace") {
+            o.trace = true;
         } else if (a == "--verify") {
             o.verify = true;
         } else if (value("--port", v)) {

@@ -1,38 +1,31 @@
 // varno-cli's session with the sensor: opening the port, the requests, the failures.
 #include "session.h"
 
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string>
-
-using namespace runtime;
-using com232::AnzPara;
 
 namespace cli {
 
-const char* const paraNames[AnzPara] = {
+const char* const paraNames[sensor::ParamLen] = {
     "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
     "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
-
-std::string hex2(unsigned v) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%02X", v & 0xFFu);
-    return b;
-}
 
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\', out += char(c);
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20)
-            out += "\\u00" + hex2(c);
-        else
+        if (c == '"' || c == '\\') {
+            out += '\\';
             out += char(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04X", unsigned(c));
+            out += b;
+        } else {
+            out += char(c);
+        }
     }
     return out + "\"";
 }
@@ -45,118 +38,38 @@ std::string jsonArray(const unsigned char* v, int n) {
 }
 
 const char* targetName(int target) {
-    return target == com232::EEPROM ? "eeprom" : "ram";
+    return target == sensor::EEPROM ? "eeprom" : "ram";
+}
+
+int exitFor(const sensor::Result& r) {
+    if (r.ok()) return ExitDone;
+    if (r.code() == sensor::Result::Mismatch) return ExitVerify;
+    return r.portFault() ? ExitFileOrPort : ExitSensor;
 }
 
 int openPort(Session& s) {
-    com232::com = s.port;
-    com232::sync = 0x55;
-    com232::poll = 0;
-    const int rc = OpenComConfig(s.port, "", 4800, 0, 8, 1, 1024, 1024);
-    if (rc < 0) {
-        std::string why = PortOpenFailure(s.port);
-        if (why.empty()) {
-            const std::string device = PortDeviceName(s.port);
-            why = device.empty()
-                      ? "COM" + std::to_string(s.port) + " is not there (see varno-cli ports)"
-                      : device + ": " + com232::OpenResultText(rc);
-        }
-        return s.fail(ExitFileOrPort, "cannot open the port: " + why);
-    }
+    s.link.SetPort(s.port);
+    if (const sensor::Result r = s.link.Open(); !r) return s.fail(r);
     s.opened = true;
-    SetComTime(s.port, 2.0);
-    FlushInQ(s.port);
-    FlushOutQ(s.port);
-    SetCTSMode(s.port, 0);
     return ExitDone;
 }
 
-// The panel's pause before a request: the event pump keeps running.
-void pause(double seconds) {
-    const double t0 = Timer();
-    while (Timer() - t0 < seconds)
-        ProcessSystemEvents();
-}
-
-std::string requestName(unsigned char code) {
-    return "55 " + hex2(code);
-}
-
-// Sends `code`; false (reported) when the frame did not go out whole.
-bool send(Session& s, unsigned char code, int& rc) {
-    com232::SendRequest(code);
-    if (com232::nBytesW == AnzPara + 2) return true;
-    rc = s.fail(ExitFileOrPort, "the request " + requestName(code) +
-                                    " could not be written: the port failed or was lost");
-    return false;
-}
-
-// Why a reply wait failed, as the exit code and message say it.
-int replyFailure(Session& s, unsigned char code, int expected) {
-    if (GetInQLen(s.port) < 0)
-        return s.fail(ExitFileOrPort,
-                      "the port was lost while waiting for the reply to " + requestName(code));
-    const std::string req = "the request " + requestName(code);
-    if (com232::nBytesR == 0)
-        return s.fail(ExitSensor, "no reply from the sensor to " + req + " within 3.0 s");
-    if (com232::nBytesR < expected)
-        return s.fail(ExitSensor, "the sensor answered " + req + " with " +
-                                      std::to_string(com232::nBytesR) + " of " +
-                                      std::to_string(expected) + " bytes within 3.0 s");
-    return s.fail(ExitSensor, "the reply to " + req + " was too long (more than " +
-                                  std::to_string(expected) + " bytes)");
-}
-
-// A reading request as the panel sends it: input and output flushed, the frame, the wait.
-int request(Session& s, unsigned char code, int expected) {
-    FlushInQ(s.port);
-    FlushOutQ(s.port);
-    int rc = ExitDone;
-    if (!send(s, code, rc)) return rc;
-    if (com232::AwaitReply(expected) != com232::Reply::Complete)
-        return replyFailure(s, code, expected);
-    return ExitDone;
-}
-
-// The panel's read: the pause, then 55 03 or 55 04. The block lands in pp.
 int readBlock(Session& s, int target) {
-    pause(target == com232::EEPROM ? EepromPause : RamPause);
-    const int rc = request(s, target == com232::EEPROM ? 4 : 3, AnzPara);
-    if (rc != ExitDone) return rc;
-    com232::GetRxBufPara();
-    com232::CopyPPtoVars();
-    return ExitDone;
-}
-
-std::string fileProblem(const std::string& path, int rc) {
-    switch (rc) {
-    case FILE_CANNOT_OPEN: {
-        errno = 0;
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        const int e = errno;
-        if (f) std::fclose(f);
-        return std::string("it cannot be opened: ") +
-               (e ? std::strerror(e) : "not a readable file");
-    }
-    case FILE_TOO_FEW_VALUES:
-        return "it holds fewer than 15 values";
-    case FILE_TOO_MANY_VALUES:
-        return "it holds more than 15 values";
-    case FILE_BAD_VALUE:
-        return "line " + std::to_string(LastFileErrorLine()) +
-               " holds a value that is not a whole number from 0 to 255";
-    default:
-        return "it is not a parameter file";
-    }
+    const sensor::Result r = s.link.ReadBlock(target);
+    return r ? ExitDone : s.fail(r);
 }
 
 int Session::fail(int code, const std::string& message) {
-    std::fprintf(err, "varno-cli: %s: %s\n", what.c_str(), message.c_str());
+    runtime::log::Warning(runtime::log::Cli, "varno-cli: " + what + ": " + message);
     if (o.json)
         std::fprintf(out, "{\"command\":%s,\"port\":%s,\"ok\":false,\"exit\":%d,\"error\":%s}\n",
                      jsonString(what).c_str(), jsonString(portName).c_str(), code,
                      jsonString(message).c_str());
     return code;
+}
+
+int Session::fail(const sensor::Result& r) {
+    return fail(exitFor(r), r.text());
 }
 
 } // namespace cli

@@ -1,19 +1,15 @@
-// varno-cli's session with the sensor: the port, the requests over com232 with the panel's
-// flushes and pauses, and how a failure is told (stderr, exit code, JSON).
+// varno-cli's session with the sensor: its link (the sensor layer's rules: frames, the
+// reply wait, flushes and pauses), and how a failure is told (stderr, exit code, JSON).
 #pragma once
 
 #include "cli.h"
-#include "com232.h"
+#include "sensor/link.h"
 
 #include <cstdio>
 #include <string>
 
 namespace cli {
 
-constexpr int JumpBufLen = 16;
-constexpr double RamPause = 0.1; // the panel's pause before a read
-constexpr double EepromPause = 1.5;
-constexpr int CyclePauseMs = 50; // between live cycles
 // Time for a frame to leave before the port closes: 17 bytes at 4800 baud take 35 ms, an
 // adapter holds them up to another 16 ms.
 constexpr double DrainTime = 0.1;
@@ -21,44 +17,37 @@ constexpr double DrainTime = 0.1;
 constexpr int PathPort = 1;
 
 // The names of the parameter block's bytes, in block order.
-extern const char* const paraNames[com232::AnzPara];
+extern const char* const paraNames[sensor::ParamLen];
 
-// One command's run: where it prints, what it is called in messages, its port.
+// One command's run: where it prints, what it is called in messages, its link.
 struct Session {
     const Options& o;
     std::FILE* out;
-    std::FILE* err;
     std::string what; // "read ram", for messages
     int port = 0;
     std::string portName; // as the user gave it
     bool opened = false;
+    sensor::Link link{};
 
-    // Prints the failure on stderr (and, with --json, as the object on stdout); returns
-    // `code`.
+    // Reports the failure (varno.cli, on stderr; with --json also as the object on
+    // stdout); returns `code`.
     int fail(int code, const std::string& message);
+    // Reports a link's verdict with the exit code it stands for; returns that code.
+    int fail(const sensor::Result& r);
 };
 
-std::string hex2(unsigned v);
 std::string jsonString(const std::string& s);
 std::string jsonArray(const unsigned char* v, int n);
 const char* targetName(int target);
 
+// The exit code for a link's verdict: a port's fault is 4, the sensor's answer 1.
+int exitFor(const sensor::Result& r);
+
 // Opens the port as the panel does (4800 8N1, flushed, no handshake), without the line
 // check: each command sends only its own requests.
 int openPort(Session& s);
-// The panel's pause before a request: the event pump keeps running.
-void pause(double seconds);
-// Sends `code` with the present pp; false (reported, `rc` set) when the frame did not go
-// out whole.
-bool send(Session& s, unsigned char code, int& rc);
-// Why a reply wait failed, as the exit code and message say it.
-int replyFailure(Session& s, unsigned char code, int expected);
-// A reading request as the panel sends it: input and output flushed, the frame, the wait.
-int request(Session& s, unsigned char code, int expected);
-// The panel's read: the pause, then 55 03 or 55 04. The block lands in pp.
+// The panel's read: the pause, then 55 03 or 55 04. The block lands in s.link.Block().
 int readBlock(Session& s, int target);
-// Why the parameter file reader refused a file.
-std::string fileProblem(const std::string& path, int rc);
 
 int cmdLive(Session& s);
 

@@ -1,6 +1,6 @@
 // Finds out, before Qt starts, whether a display can be reached: Qt aborts the program
 // when its platform plug-in is missing or the display does not answer.
-#include "internal.h"
+#include "internal_ui.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -38,4 +38,18 @@ void RescanSerialPorts();
 // Highest port number the selector offers.
 int SerialPortCount();
 
+// Sees what the program sends on its ports (for a record of the line).
+class SerialWatcher {
+  public:
+    virtual ~SerialWatcher() = default;
+    // A port is about to be opened (whether or not the opening then succeeds).
+    virtual void opening(int /*port*/) {}
+    // `n` bytes went out on `port`.
+    virtual void sent(int port, const char* data, int n) = 0;
+    // Every binding has been removed.
+    virtual void reset() {}
+};
+// Puts `watcher` in place (it must outlive its use); null removes it.
+void WatchSerialWrites(SerialWatcher* watcher);
+
 } // namespace runtime

@@ -1,11 +1,10 @@
-// The event loop, the event pump and time: real, or the tests' virtual clock.
+// The event loop, the event pump and time (on the clock in use: see clock.h).
+#include "clock.h"
 #include "internal.h"
 #include "runtime.h"
-#include "testhooks.h"
 
 #include <QAbstractEventDispatcher>
-#include <QApplication>
-#include <QDialog>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -13,12 +12,9 @@
 namespace runtime {
 
 namespace detail {
-bool virtualOn = false;
-double virtualNow = 0.0;
-double virtualTick = 0.001;
-std::function<void(double)> pumpHook;
 bool quitFlag = false;
 int quitCode = 0;
+void (*quitHook)() = nullptr;
 
 namespace {
 QElapsedTimer realClock;
@@ -29,9 +25,38 @@ void StartClock() {
 } // namespace detail
 
 namespace {
+
+class SystemTime final : public Clock {
+  public:
+    double now() override {
+        detail::StartClock();
+        return double(detail::realClock.nsecsElapsed()) / 1e9;
+    }
+    void sleep(int milliseconds) override {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    }
+    bool waitForPeer(double, double) override {
+        QThread::usleep(500);
+        return true;
+    }
+};
+
+SystemTime systemTime;
+Clock* activeClock = &systemTime;
 QTimer* wakeTimer = nullptr;
 double lastPump = -1.0;
+
 } // namespace
+
+Clock& CurrentClock() {
+    return *activeClock;
+}
+Clock& SystemClock() {
+    return systemTime;
+}
+void InstallClock(Clock* c) {
+    activeClock = c ? c : &systemTime;
+}
 
 using namespace detail;
 
@@ -53,12 +78,7 @@ bool QuitPending() {
 int QuitUserInterface(int returnCode) {
     quitFlag = true;
     quitCode = returnCode;
-    // A pop-up still open (a report, a help text, a file dialog) would hold the program
-    // in its own loop after its window has gone: it closes, as if cancelled.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
-                QTimer::singleShot(0, dialog, &QDialog::reject);
+    if (quitHook) quitHook(); // the panels' part ends any pop-up still open
     if (auto* d = QAbstractEventDispatcher::instance()) d->wakeUp();
     return 0;
 }
@@ -69,10 +89,10 @@ int ProcessSystemEvents() {
     if (!QCoreApplication::instance()) return 0;
     detail::ServiceSerial();
     auto* dispatcher = QAbstractEventDispatcher::instance();
-    if (virtualOn) {
+    if (activeClock->stepped()) {
         QCoreApplication::sendPostedEvents();
         if (dispatcher) dispatcher->processEvents(QEventLoop::AllEvents);
-        virtualNow += virtualTick;
+        activeClock->step();
     } else if (dispatcher) {
         QCoreApplication::sendPostedEvents();
         const double now = Timer();
@@ -100,23 +120,17 @@ int ProcessSystemEvents() {
         }
     }
     detail::ServiceSerial();
-    if (pumpHook) pumpHook(Timer());
+    activeClock->pumped(Timer());
     return 0;
 }
 
 double Timer() {
-    if (virtualOn) return virtualNow;
-    StartClock();
-    return double(realClock.nsecsElapsed()) / 1e9;
+    return activeClock->now();
 }
 
 void Sleep(int milliseconds) {
     if (milliseconds <= 0) return;
-    if (virtualOn) {
-        virtualNow += milliseconds / 1000.0;
-        return;
-    }
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
+    activeClock->sleep(milliseconds);
 }
 
 } // namespace runtime

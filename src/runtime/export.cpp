@@ -1,6 +1,6 @@
 // Saving what the panel shows: pictures of the graphs, and the folder offered for the
 // operator's own files.
-#include "internal.h"
+#include "internal_ui.h"
 #include "runtime.h"
 
 #include <QDir>

@@ -1,42 +1,27 @@
-// Shared internals of the seam; not for the application modules.
+// Shared internals of the seam's core (event pump, time, serial ports, files); not for the
+// application modules.
 #pragma once
 
-#include "testhooks.h"
-
-#include <functional>
 #include <string>
-
-class QApplication;
-class QComboBox;
-class QWidget;
 
 namespace runtime::detail {
 
-// ---- engine, event loop and pop-ups (engine.cpp, eventloop.cpp, popups.cpp) ----------
-extern QApplication* theApp;
+// ---- event loop and time (eventloop.cpp) --------------------------------------------
 void StartClock();
-extern bool virtualOn;
-extern double virtualNow;
-extern double virtualTick;
-extern std::function<void(double)> pumpHook;
 extern bool quitFlag;
 extern int quitCode;
-extern std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
-
-// The widget of a loaded control (null when the panel has no such control).
-QWidget* CtrlWidget(int panel, int control);
+// Called by QuitUserInterface (the panels' part ends the pop-ups still open).
+extern void (*quitHook)();
 
 // ---- serial ---------------------------------------------------------------------------
-// The PORT selector: filled with the numbered ports, and filled again each time it opens.
-void FillPortSelector(QComboBox* box);
-void WatchPortSelector(QComboBox* box);
-
 // Drive in-process serial peers and the port bookkeeping once per pump.
 void ServiceSerial();
 // Seconds until an in-process peer next delivers something (infinity if nothing due).
 double SerialNextDue();
 // Close every port (shutdown, tests).
 void CloseAllPorts();
+// True while a port is open and its device well.
+bool PortIsOpen(int port);
 
 // Port numbering (serial_ports.cpp) over the bindings kept by serial.cpp.
 void EnumeratePorts(bool rescan);
@@ -64,12 +49,6 @@ bool PortPresent(int port);
 bool DevicePresent(const std::string& path);
 // The reason a device would not open, with what to do about it (serial_advice.cpp).
 std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText);
-
-// Whether Qt will find a display to start on (display.cpp); `why` says what is wrong.
-bool DisplayReachable(int argc, char** argv, std::string& why);
-
-// A panel has just been shown (a screenshot asked for before may be taken now).
-void PanelShown(QWidget* top);
 
 // Folder of the running program.
 std::string ProgramDir();

@@ -1,7 +1,7 @@
 // Loading a panel file into real widgets, and wiring the widgets' events to the
 // program's callbacks: commits, right clicks (help), the window's close and the keys.
 #include "charts.h"
-#include "internal.h"
+#include "internal_ui.h"
 #include "panel_registry.h"
 
 #include <QAbstractNativeEventFilter>

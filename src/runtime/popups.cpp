@@ -1,7 +1,7 @@
 // Pop-ups: the modal message and the file dialog.
-#include "internal.h"
+#include "internal_ui.h"
+#include "popup_route.h"
 #include "runtime.h"
-#include "testhooks.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -20,16 +20,20 @@
 
 namespace runtime {
 
-namespace detail {
-std::function<test::PopupAnswer(const test::Popup&)> popupHandler;
+namespace {
+PopupRoute popupRoute;
 }
 
 using namespace detail;
 
+void RoutePopups(PopupRoute route) {
+    popupRoute = std::move(route);
+}
+
 int MessagePopup(const char* title, const char* text) {
-    if (popupHandler) {
-        test::Popup p{test::Popup::Message, title ? title : "", text ? text : "", "", "", Timer()};
-        popupHandler(p);
+    if (popupRoute) {
+        popupRoute(
+            {PopupRequest::Message, title ? title : "", text ? text : "", "", "", Timer()});
         return 0;
     }
     if (!theApp) return UIE_BAD_PANEL;
@@ -88,14 +92,13 @@ int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char
     QString chosen;
     int result = VAL_NO_FILE_SELECTED;
     const QString folder = startFolder(defaultDir);
-    if (popupHandler) {
-        test::Popup p{test::Popup::FileSelect,
-                      title ? title : "",
-                      filter,
-                      folder.toStdString(),
-                      defaultFile ? defaultFile : "",
-                      Timer()};
-        const test::PopupAnswer a = popupHandler(p);
+    if (popupRoute) {
+        const PopupReply a = popupRoute({PopupRequest::FileSelect,
+                                         title ? title : "",
+                                         filter,
+                                         folder.toStdString(),
+                                         defaultFile ? defaultFile : "",
+                                         Timer()});
         if (a.result <= 0) return a.result;
         chosen = QString::fromStdString(a.path);
         if (restrictExt) chosen = restrictExtension(chosen, QString::fromStdString(filter));

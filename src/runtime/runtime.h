@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace runtime {
 
@@ -191,6 +192,9 @@ template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
 // A picture of a graph or strip chart as shown, at its size on the panel, saved as PNG.
 // Returns 0, UIE_BAD_CONTROL, or FILE_WRITE_FAILED when the file cannot be written.
 int SaveGraphImage(int panel, int control, const char* path);
+// After `delayMs` of the event loop, saves a picture of the shown panel to `path` and
+// asks the event loop to end (a panel not shown by then is pictured once it is).
+void ScheduleScreenshot(const std::string& path, int delayMs);
 // The folder the operator's own files are offered in: the home folder when it can be
 // written to, else the working folder. Empty when neither fits into `dir`.
 int GetUserDirN(char* dir, std::size_t size);

@@ -2,9 +2,9 @@
 // in front of the back ends (serial_qt.cpp, serial_peer.cpp).
 #include "endpoint.h"
 #include "internal.h"
+#include "log.h"
 #include "runtime.h"
 #include "serial_line.h"
-#include "testhooks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,7 +21,6 @@ namespace {
 
 constexpr int maxPort = 255;
 constexpr std::size_t queueCap = 1024; // the input queue never holds more than this
-constexpr std::size_t writtenCap = 1 << 16;
 
 struct Port {
     std::string device;                   // device binding (path)
@@ -32,16 +31,11 @@ struct Port {
     std::vector<std::uint8_t> inq;
     std::size_t cap = queueCap;
     double timeout = 2.0;
-    std::string written; // test hook: what went out
 };
 
 std::map<int, Port> ports;
 bool stderrReports = true; // a lost port and a failed opening also go to stderr
-
-void recordWrite(Port& p, const char* buf, int n) {
-    p.written.append(buf, std::size_t(n));
-    if (p.written.size() > writtenCap) p.written.erase(0, p.written.size() - writtenCap);
-}
+SerialWatcher* watcher = nullptr;
 
 void closePort(Port& p) {
     p.line.reset();
@@ -53,8 +47,9 @@ bool checkAlive(int number, Port& p) {
     if (!p.line) return false;
     if (p.line->alive()) return true;
     if (stderrReports)
-        std::fprintf(stderr, "varno: COM%d (%s) lost: %s\n", number,
-                     p.peer ? "simulated sensor" : p.device.c_str(), p.line->lostReason().c_str());
+        log::Warning(log::Port, "varno: COM" + std::to_string(number) + " (" +
+                                    (p.peer ? "simulated sensor" : p.device) +
+                                    ") lost: " + p.line->lostReason());
     closePort(p);
     detail::NotifyPortLost(number);
     return false;
@@ -111,6 +106,7 @@ void ResetSerialBindings() {
     for (auto& [n, p] : ports)
         closePort(p);
     ports.clear();
+    if (watcher) watcher->reset();
     detail::ForgetEnumeration();
     detail::ForgetWatches();
 }
@@ -126,7 +122,7 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
     p->cap = (inputQueueSize > 0 && std::size_t(inputQueueSize) < queueCap)
                  ? std::size_t(inputQueueSize)
                  : queueCap;
-    p->written.clear();
+    if (watcher) watcher->opening(port);
     if (p->peer) {
         p->line = detail::OpenPeerLine(p->peer, rc);
     } else if (p->device.empty()) {
@@ -140,14 +136,14 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
             // Tried again about once a second while a lost device is back but will not
             // open: the same reason is printed once.
             if (stderrReports && (!detail::Watched(port) || reason != PortOpenFailure(port)))
-                std::fprintf(stderr, "varno: COM%d: %s\n", port, reason.c_str());
+                log::Warning(log::Port, "varno: COM" + std::to_string(port) + ": " + reason);
             detail::SetOpenFailure(port, reason);
         }
     }
     if (p->line) {
         if (detail::Watched(port))
-            std::fprintf(stderr, "varno: COM%d (%s) is back\n", port,
-                         p->peer ? p->description.c_str() : p->device.c_str());
+            log::Warning(log::Port, "varno: COM" + std::to_string(port) + " (" +
+                                        (p->peer ? p->description : p->device) + ") is back");
         detail::SetOpenFailure(port, {});
         detail::PortOpened(port);
     }
@@ -193,7 +189,7 @@ int ComWrt(int port, const char* buffer, int count) {
     if (!buffer || count < 0) return RS_INTERNAL_ERROR;
     if (count == 0) return 0;
     const int n = p->line->write(buffer, count);
-    if (n > 0) recordWrite(*p, buffer, n);
+    if (n > 0 && watcher) watcher->sent(port, buffer, n);
     checkAlive(port, *p);
     return n;
 }
@@ -236,6 +232,10 @@ int CloseCom(int port) {
 
 void SetSerialStderrReports(bool on) {
     stderrReports = on;
+}
+
+void WatchSerialWrites(SerialWatcher* w) {
+    watcher = w;
 }
 
 const char* PortDeviceName(int port) {
@@ -306,6 +306,11 @@ std::string PortLabel(int port) {
     return it->second.peer ? it->second.description : it->second.device;
 }
 
+bool PortIsOpen(int port) {
+    auto it = ports.find(port);
+    return it != ports.end() && it->second.line && it->second.line->alive();
+}
+
 int HighestBoundPort() {
     int highest = 0;
     for (auto& [n, p] : ports)
@@ -314,22 +319,5 @@ int HighestBoundPort() {
 }
 
 } // namespace detail
-
-namespace test {
-
-std::string WrittenBytes(int port) {
-    auto it = ports.find(port);
-    return it == ports.end() ? std::string() : it->second.written;
-}
-void ClearWrittenBytes(int port) {
-    auto it = ports.find(port);
-    if (it != ports.end()) it->second.written.clear();
-}
-bool PortOpen(int port) {
-    auto it = ports.find(port);
-    return it != ports.end() && it->second.line && it->second.line->alive();
-}
-
-} // namespace test
 
 } // namespace runtime

@@ -1,14 +1,11 @@
 // Serial back end for in-process peers: the built-in simulated sensor and the tests'
-// scripted peers, on the run-time's clock (real or virtual).
+// scripted peers, on the clock in use (clock.h).
+#include "clock.h"
 #include "endpoint.h"
 #include "runtime.h"
 #include "serial_line.h"
-#include "testhooks.h"
-
-#include <QThread>
 
 #include <algorithm>
-#include <cmath>
 
 namespace runtime::detail {
 
@@ -42,16 +39,8 @@ class PeerLine final : public SerialLine {
 
     bool wait(double deadline) override {
         if (!alive()) return false;
-        const double now = Timer();
-        if (now >= deadline) return false;
-        if (test::VirtualClock()) {
-            const double due = peer_->nextEventTime();
-            if (!std::isfinite(due) || due > deadline) return false;
-            test::AdvanceClock(std::max(0.0, due - now));
-        } else {
-            QThread::usleep(500);
-        }
-        return true;
+        if (Timer() >= deadline) return false;
+        return CurrentClock().waitForPeer(peer_->nextEventTime(), deadline);
     }
 
     void discardInput() override {

@@ -1,7 +1,7 @@
-// The tests' hooks into the seam: the virtual clock, pop-up answers, events fired at
-// controls, and what the panel's controls and graphs hold. The program never calls these.
+// The tests' hooks into the seam's panels: pop-up answers, events fired at controls, and
+// what the panel's controls and graphs hold. The program never calls these.
 #include "charts.h"
-#include "internal.h"
+#include "internal_ui.h"
 #include "panel_registry.h"
 #include "testhooks.h"
 
@@ -14,27 +14,11 @@ using namespace detail;
 
 namespace test {
 
-void UseVirtualClock(bool on, double tick) {
-    virtualOn = on;
-    virtualTick = tick;
-}
-bool VirtualClock() {
-    return virtualOn;
-}
-void AdvanceClock(double seconds) {
-    virtualNow += seconds;
-}
-void SetClock(double seconds) {
-    virtualNow = seconds;
-}
-void SetPumpHook(std::function<void(double)> hook) {
-    pumpHook = std::move(hook);
-}
 void SetPopupHandler(std::function<PopupAnswer(const Popup&)> handler) {
-    popupHandler = std::move(handler);
+    RoutePopups(std::move(handler));
 }
 void ClearPopupHandler() {
-    popupHandler = nullptr;
+    RoutePopups({});
 }
 
 int FireEvent(int panel, int control, int event, int d1, int d2) {

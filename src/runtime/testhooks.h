@@ -1,6 +1,9 @@
-// Hooks for the tests: a virtual clock, a pop-up handler, and firing events at controls
-// as the event loop would. The program itself never includes this header.
+// Hooks for the tests: a virtual clock, a pop-up handler, a record of the bytes sent, and
+// firing events at controls as the event loop would. They live in a library of their own
+// (varno_testing) that the shipped programs do not link.
 #pragma once
+
+#include "popup_route.h"
 
 #include <functional>
 #include <string>
@@ -20,18 +23,8 @@ void SetClock(double seconds);
 // Called at the end of every ProcessSystemEvents(), with the current Timer() value.
 void SetPumpHook(std::function<void(double now)> hook);
 
-struct Popup {
-    enum Kind { Message, FileSelect } kind;
-    std::string title;
-    std::string text;       // message text, or the file filter for a file dialog
-    std::string defaultDir; // file dialog only
-    std::string defaultFile;
-    double time; // Timer() when it opened
-};
-struct PopupAnswer {
-    int result = 0;   // for a file dialog: 0 none, 1 existing, 2 new file
-    std::string path; // for a file dialog
-};
+using Popup = PopupRequest;
+using PopupAnswer = PopupReply;
 // With a handler set, pop-ups are not shown; the handler records and answers them.
 void SetPopupHandler(std::function<PopupAnswer(const Popup&)> handler);
 void ClearPopupHandler();

@@ -210,6 +210,19 @@ Result Link::WriteBlock(int target, const unsigned char* values) {
     return {};
 }
 
+Result Link::WriteVerified(int target, const unsigned char* values) {
+    unsigned char sent[ParamLen];
+    std::memcpy(sent, values, ParamLen);
+    if (Result r = WriteBlock(target, sent); !r) return r;
+    if (Result r = ReadBlock(target); !r) return r;
+    int differing = 0;
+    for (int i = 0; i < ParamLen; ++i)
+        differing += s_.block[i] != sent[i];
+    if (differing)
+        return Result::Fail(Result::Mismatch, ReadCode(target), differing, ParamLen);
+    return {};
+}
+
 Result Link::ReadJumpBuffer(unsigned char* out) {
     Pause(RamPause);
     if (stop_) return Result::Fail(Result::Stopped, req::JumpBuffer, 0, JumpBufLen);
@@ -287,6 +300,14 @@ Result Link::EndLive() {
 void Link::DropHeld() {
     held_ = false;
     spoiled_ = false;
+}
+
+void Link::ForgetRecords() {
+    DropHeld();
+    heldRecord_ = LiveRecord{};
+    lastGood_ = LiveRecord{};
+    goodRecords_ = 0;
+    liveGood_ = 0;
 }
 
 } // namespace sensor

@@ -132,6 +132,10 @@ class Link {
     // flush (the next request's) or a close could discard it. For a write that is not
     // followed by the pause before a read.
     void Drain() { Pause(DrainTime); }
+    // WriteBlock, then ReadBlock from the same target (after its pause): Ok when the block
+    // read back equals `values`, Mismatch ("verify failed: 2 of 15 bytes read back differ")
+    // when not. Block() then holds what was read back.
+    Result WriteVerified(int target, const unsigned char* values);
     // The pause before a RAM read, then 55 06; the 16 values into `out` (may be null: they
     // stay in Reply()).
     Result ReadJumpBuffer(unsigned char* out);
@@ -162,8 +166,10 @@ class Link {
     void CyclePause();
     // The acquisition has ended: the held record is settled as the next flush would.
     Result EndLive();
-    // Forgets a held record and a spoiled verdict without settling (a new program state).
+    // Forgets a held record and a spoiled verdict without settling.
     void DropHeld();
+    // Forgets every live record: held, last good (all zero again) and the counts.
+    void ForgetRecords();
     bool RecordHeld() const { return held_; }
     const LiveRecord& HeldRecord() const { return heldRecord_; }
     const LiveRecord& LastGood() const { return lastGood_; }

@@ -18,8 +18,9 @@ std::string cannotOpen(const char* path) {
     std::FILE* f = std::fopen(path, "rb");
     const int e = errno;
     if (f) std::fclose(f);
-    if (e == ENOENT) return "it does not exist";
-    return std::string("it cannot be opened: ") + (e ? std::strerror(e) : "not a readable file");
+    if (e == ENOENT) return std::string("it does not exist (") + std::strerror(e) + ")";
+    return std::string("it cannot be opened (") + (e ? std::strerror(e) : "not a regular file") +
+           ")";
 }
 
 // The reason for a reader's result, as a user reads it.

@@ -9,7 +9,8 @@
 namespace sensor {
 
 // Reads `path` into `block`. On any failure `block` is untouched and `why` says what is
-// wrong with the file, as a user reads it: "it does not exist", "it holds fewer than 15
+// wrong with the file, as a user reads it: "it does not exist (No such file or
+// directory)", "it cannot be opened (Permission denied)", "it holds fewer than 15
 // values", "line 3 holds a value that is not a whole number from 0 to 255", "it is far
 // too large to be a parameter file", ...
 bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why);

@@ -65,6 +65,10 @@ Result Result::Fail(Code code, unsigned char request, int got, int expected,
     case Stopped:
         r.text_ = "the wait for the reply to " + name + " was stopped";
         break;
+    case Mismatch:
+        r.text_ = "verify failed: " + std::to_string(got) + " of " + std::to_string(expected) +
+                  " bytes read back differ";
+        break;
     }
     return r;
 }

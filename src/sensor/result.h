@@ -18,6 +18,7 @@ class Result {
         WriteFailed, // the frame did not go out whole
         OpenFailed,  // the port would not open; detail() is the system's reason
         Stopped,     // the wait was asked to stop
+        Mismatch,    // a block read back after a write differs; got() is how many bytes
     };
 
     Result() = default; // Ok

@@ -1,16 +1,17 @@
-// Start-up options read before the program proper runs.
+// The operator program's own start-up options, read before the program proper runs.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace runtime {
+namespace startup {
 
 struct StartupOptions {
     bool simulate = false;
     bool help = false;
     bool version = false;
+    bool trace = false;     // the byte trace (varno.link at debug level) on stderr
     std::string screenshot; // save a picture of the panel once shown, then quit
     std::string record;     // record the live data into this CSV file
     std::vector<std::pair<int, std::string>> ports;
@@ -23,8 +24,4 @@ StartupOptions ParseStartupOptions(int argc, char** argv);
 
 const char* UsageText();
 
-// After `delayMs` of the event loop, saves a picture of the shown panel to `path` and
-// asks the event loop to end.
-void ScheduleScreenshot(const std::string& path, int delayMs);
-
-} // namespace runtime
+} // namespace startup

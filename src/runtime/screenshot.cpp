@@ -1,0 +1,52 @@
+// A picture of the shown panel, taken a while after start, and then the program ends.
+#include "internal_ui.h"
+#include "runtime.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <string>
+
+namespace runtime {
+
+namespace {
+
+std::string pendingShot; // taken when the panel is shown, if it was not shown in time
+
+bool saveShot(QWidget* w, const std::string& path) {
+    const QPixmap pm = w->grab();
+    if (pm.save(QString::fromStdString(path))) return true;
+    std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
+    return false;
+}
+
+} // namespace
+
+void ScheduleScreenshot(const std::string& path, int delayMs) {
+    QTimer::singleShot(delayMs, QCoreApplication::instance(), [path] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible() || !w->property("resourceId").isValid()) continue;
+            saveShot(w, path);
+            QuitUserInterface(0);
+            return;
+        }
+        // The panel is not shown yet (start-up still waits for the sensor): the program
+        // ends now, and the picture is taken as soon as the panel is shown.
+        pendingShot = path;
+        QuitUserInterface(0);
+    });
+}
+
+namespace detail {
+void PanelShown(QWidget* top) {
+    if (pendingShot.empty()) return;
+    QCoreApplication::processEvents();
+    saveShot(top, pendingShot);
+    pendingShot.clear();
+}
+} // namespace detail
+
+} // namespace runtime
