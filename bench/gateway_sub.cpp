@@ -25,7 +25,9 @@ namespace gateway_sub {
 volatile std::sig_atomic_t stopRequested = 0;
 std::string prefix = "varno";
 
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 long long nowMicros() {
     using namespace std::chrono;
@@ -55,8 +57,8 @@ std::string field(const std::string& json, const char* key) {
 long long isoMillis(const std::string& s) {
     std::tm t{};
     int ms = 0;
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &t.tm_year, &t.tm_mon,
-                    &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) != 7)
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                    &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) != 7)
         return -1;
     t.tm_year -= 1900;
     t.tm_mon -= 1;
@@ -72,8 +74,7 @@ void onConnect(mosquitto* m, void*, int rc) {
 void onMessage(mosquitto*, void*, const mosquitto_message* msg) {
     const long long at = nowMicros();
     const std::string topic = msg->topic ? msg->topic : "";
-    const std::string payload(static_cast<const char*>(msg->payload),
-                              std::size_t(msg->payloadlen));
+    const std::string payload(static_cast<const char*>(msg->payload), std::size_t(msg->payloadlen));
     // PREFIX/SENSOR/KIND
     const auto kindAt = topic.rfind('/');
     const auto sensorAt = topic.rfind('/', kindAt == 0 ? 0 : kindAt - 1);
