@@ -126,10 +126,9 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
     QJsonParseError perr{};
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &perr);
     if (perr.error != QJsonParseError::NoError) {
-        error = payload.trimmed().isEmpty()
-                    ? "the payload is empty: a command is a JSON object"
-                    : "invalid JSON: " + perr.errorString().toStdString() + " at offset " +
-                          std::to_string(perr.offset);
+        error = payload.trimmed().isEmpty() ? "the payload is empty: a command is a JSON object"
+                                            : "invalid JSON: " + perr.errorString().toStdString() +
+                                                  " at offset " + std::to_string(perr.offset);
         return false;
     }
     if (!doc.isObject()) {

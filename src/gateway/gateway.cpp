@@ -137,8 +137,7 @@ void Gateway::message(const Incoming& in) {
 void Gateway::reply(const Command& c, const std::string& json) {
     push({topic("reply"), json, false});
     // MQTT 5: also where the request asked, with its correlation data.
-    if (!c.responseTopic.empty())
-        push({c.responseTopic, json, false, c.correlation.toStdString()});
+    if (!c.responseTopic.empty()) push({c.responseTopic, json, false, c.correlation.toStdString()});
 }
 
 void Gateway::shutdown(int code, std::function<void(int)> done) {

@@ -107,8 +107,8 @@ void MqttClient::attempt() {
     if (!mosq_) {
         why = "out of memory";
     } else if (configure(why)) {
-        const int rc = mosquitto_connect_bind_async(mosq_, s_.host.c_str(), s_.port,
-                                                    s_.keepalive, nullptr);
+        const int rc =
+            mosquitto_connect_bind_async(mosq_, s_.host.c_str(), s_.port, s_.keepalive, nullptr);
         if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0) {
             watchSocket();
             misc_->start();
@@ -224,7 +224,8 @@ int MqttClient::publish(const std::string& topic, const QByteArray& payload, int
         if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
             drop("publish: " + errorText(rc));
         else
-            qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s", topic.c_str(), errorText(rc).c_str());
+            qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s", topic.c_str(),
+                      errorText(rc).c_str());
         return 0;
     }
     updateWriteInterest();
@@ -277,14 +278,14 @@ void MqttClient::disconnectCb(mosquitto* m, void* self, int rc, const mqtt5__pro
     c->drop(rc == 0 ? "disconnected" : "connection lost: " + errorText(rc));
 }
 
-void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason,
-                           const mqtt5__property*) {
+void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason, const mqtt5__property*) {
     auto* c = static_cast<MqttClient*>(self);
     if (!c || m != c->mosq_) return;
     // A v5 broker may refuse a message (not authorised by its ACL): it is acknowledged
     // all the same and not sent again.
     if (reason >= 0x80)
-        qCWarning(lcMqtt, "varno-gateway: the broker refused message %d: %s", mid, mosquitto_reason_string(reason));
+        qCWarning(lcMqtt, "varno-gateway: the broker refused message %d: %s", mid,
+                  mosquitto_reason_string(reason));
     if (c->onPublished) c->onPublished(mid);
 }
 

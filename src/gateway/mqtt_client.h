@@ -83,15 +83,14 @@ class MqttClient : public QObject {
     static void connectCb(mosquitto*, void*, int, int, const mqtt5__property*);
     static void disconnectCb(mosquitto*, void*, int, const mqtt5__property*);
     static void publishCb(mosquitto*, void*, int, int, const mqtt5__property*);
-    static void messageCb(mosquitto*, void*, const mosquitto_message*,
-                          const mqtt5__property*);
+    static void messageCb(mosquitto*, void*, const mosquitto_message*, const mqtt5__property*);
 
     BrokerSettings s_;
     mosquitto* mosq_ = nullptr;
     State state_ = State::Idle;
     bool v5_ = true;
     double backoff_ = 0.0;
-    double lastIn_ = 0.0;        // when bytes last came from the broker
+    double lastIn_ = 0.0; // when bytes last came from the broker
     double attemptStarted_ = 0.0;
     bool probed_ = false;
     QSocketNotifier* readNotifier_ = nullptr;

@@ -67,7 +67,8 @@ bool wholeNumber(const std::string& v, long lo, long hi, long& out) {
 bool validPort(const std::string& v) {
     if (v.empty()) return false;
     std::string digits = v;
-    if (v.size() > 3 && QString::fromStdString(v.substr(0, 3)).compare("COM", Qt::CaseInsensitive) == 0)
+    if (v.size() > 3 &&
+        QString::fromStdString(v.substr(0, 3)).compare("COM", Qt::CaseInsensitive) == 0)
         digits = v.substr(3);
     long n = 0;
     for (char c : digits)
@@ -133,9 +134,9 @@ void apply(const std::string& name, const std::string& v, Options& o, std::strin
     }
 }
 
-constexpr const char* valued[] = {"port",     "broker",        "prefix", "sensor",
-                                  "allow-write", "username",   "password-file", "cafile",
-                                  "cert",     "key",           "keepalive", "buffer"};
+constexpr const char* valued[] = {"port",        "broker",   "prefix",        "sensor",
+                                  "allow-write", "username", "password-file", "cafile",
+                                  "cert",        "key",      "keepalive",     "buffer"};
 
 bool takesValue(const std::string& name) {
     for (const char* v : valued)
@@ -218,7 +219,8 @@ bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error) {
     std::string host = rest, port;
     if (!rest.empty() && rest[0] == '[') { // [::1]:1883
         const auto close = rest.find(']');
-        if (close == std::string::npos) host.clear();
+        if (close == std::string::npos)
+            host.clear();
         else {
             host = rest.substr(1, close - 1);
             if (close + 1 < rest.size()) {
@@ -265,8 +267,8 @@ std::string SensorIdFor(const std::string& device) {
         for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
             if (link.canonicalFilePath() == canon) return reduce(link.fileName().toStdString());
     }
-    std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5)
-                                                     : info.fileName().toStdString();
+    std::string name =
+        device.rfind("/dev/", 0) == 0 ? device.substr(5) : info.fileName().toStdString();
     std::string id = reduce(name);
     return id.empty() ? "sensor" : id;
 }

@@ -28,7 +28,7 @@ struct Options {
     std::string username;
     std::string passwordFile;
     std::string cafile, cert, key;
-    int keepalive = 10; // seconds
+    int keepalive = 10;  // seconds
     long buffer = 36000; // live records kept while the broker is away
     std::string config;  // the file the options were also read from
 

@@ -18,9 +18,9 @@ struct Message {
         : topic(std::move(t)), payload(std::move(p)), live(isLive), correlation(std::move(corr)) {}
     std::string topic;
     std::string payload;
-    bool live = false;         // a live record: counted against the buffer bound
-    std::string correlation;   // MQTT 5 correlation data (replies to a response topic)
-    int mid = 0;               // the client's message id while handed over
+    bool live = false;       // a live record: counted against the buffer bound
+    std::string correlation; // MQTT 5 correlation data (replies to a response topic)
+    int mid = 0;             // the client's message id while handed over
 };
 
 class Outbox {

@@ -131,8 +131,9 @@ void Poller::step() {
     if (!open_ && !queue_.empty()) {
         const Command c = queue_.front();
         queue_.pop_front();
-        onReply(c, failure(c, ExitConfig, "the sensor's port " + portName_ + " is not open: " +
-                                              StateName(state_)));
+        onReply(c,
+                failure(c, ExitConfig,
+                        "the sensor's port " + portName_ + " is not open: " + StateName(state_)));
     } else if (!open_) {
         connectSensor();
         next = open_ && state_ == SensorState::Online ? 0 : retryMs;

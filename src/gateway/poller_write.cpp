@@ -47,18 +47,18 @@ std::string Poller::cmdWrite(const Command& c) {
             std::memcpy(after, link_.Block(), sensor::ParamLen);
             for (int i = 0; i < sensor::ParamLen; ++i) {
                 if (after[i] == c.values[i]) continue;
-                differing += std::string(differ++ ? "," : "") +
-                             JsonObject()
-                                 .num("byte", i + 1)
-                                 .str("name", sensor::ParamNames[i])
-                                 .num("sent", c.values[i])
-                                 .num("read", after[i])
-                                 .done();
+                differing +=
+                    std::string(differ++ ? "," : "") + JsonObject()
+                                                           .num("byte", i + 1)
+                                                           .str("name", sensor::ParamNames[i])
+                                                           .num("sent", c.values[i])
+                                                           .num("read", after[i])
+                                                           .done();
             }
             verify = differ ? "differs" : "match";
             if (differ) {
-                error = "verify failed: " + std::to_string(differ) +
-                        " of 15 bytes read back differ";
+                error =
+                    "verify failed: " + std::to_string(differ) + " of 15 bytes read back differ";
                 exit = 3;
             }
         }
@@ -93,7 +93,9 @@ std::string Poller::cmdWrite(const Command& c) {
         reply.null("id");
     reply.str("command", c.name).str("port", portName_).boolean("ok", exit == 0);
     if (exit) reply.num("exit", exit).str("error", error);
-    reply.str("target", target).array("values", c.values, sensor::ParamLen).boolean("verify", c.verify);
+    reply.str("target", target)
+        .array("values", c.values, sensor::ParamLen)
+        .boolean("verify", c.verify);
     if (c.verify && verify != "failed") {
         reply.boolean("verified", differ == 0).array("read", after, sensor::ParamLen);
         if (differ) reply.raw("differing", differing);

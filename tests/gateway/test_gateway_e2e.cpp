@@ -23,18 +23,17 @@ class GatewayE2e : public ::testing::Test {
     }
     void startGateway(QStringList extra = {}) {
         gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        QStringList args{"--port", QString::fromStdString(sensor.path()), "--broker",
-                         QString::fromStdString(broker.url()), "--sensor", "s1", "--keepalive",
-                         "5"};
+        QStringList args{"--port",      QString::fromStdString(sensor.path()),
+                         "--broker",    QString::fromStdString(broker.url()),
+                         "--sensor",    "s1",
+                         "--keepalive", "5"};
         ASSERT_TRUE(gw->start(args + extra));
     }
     // Waits until the gateway runs live cycles (a live message arrived).
-    void waitLive() {
-        ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log();
-    }
+    void waitLive() { ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log(); }
     // Sends a command and returns its reply (matched by id).
-    QJsonObject command(const std::string& name, const std::string& payload,
-                        const std::string& id, int timeoutMs = 10000) {
+    QJsonObject command(const std::string& name, const std::string& payload, const std::string& id,
+                        int timeoutMs = 10000) {
         EXPECT_TRUE(sub.publish(base + "cmd/" + name, payload).accepted());
         auto m = sub.waitForMessage(base + "reply", timeoutMs, [&](const mqtt_test::Message& m) {
             return jsonOf(m.payload)["id"].toString().toStdString() == id;
@@ -141,7 +140,8 @@ TEST_F(GatewayE2e, WritesRefusedWithoutAllowWriteNothingOnTheLine) {
     QJsonObject r = command(
         "write", R"({"to":"ram","values":[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15],"id":"w0"})", "w0");
     EXPECT_FALSE(r["ok"].toBool());
-    EXPECT_NE(r["error"].toString().indexOf("--allow-write none"), -1) << r["error"].toString().toStdString();
+    EXPECT_NE(r["error"].toString().indexOf("--allow-write none"), -1)
+        << r["error"].toString().toStdString();
     EXPECT_TRUE(sensor.waitBesidesLive(mark, 1, 500).empty());
     EXPECT_EQ(sensor.ram(), sampleRam);
     EXPECT_TRUE(sub.messages(base + "audit").empty());

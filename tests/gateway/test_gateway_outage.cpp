@@ -36,8 +36,9 @@ class GatewayOutage : public ::testing::Test {
         ASSERT_TRUE(sub->subscribe("varno/#"));
         ASSERT_TRUE(broker->waitSaved());
         gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        QStringList args{"--port", QString::fromStdString(sim->link()), "--broker",
-                         QString::fromStdString(broker->url()), "--sensor", "sim",
+        QStringList args{"--port",      QString::fromStdString(sim->link()),
+                         "--broker",    QString::fromStdString(broker->url()),
+                         "--sensor",    "sim",
                          "--keepalive", "5"};
         ASSERT_TRUE(gw->start(args + extra));
         ASSERT_TRUE(sub->waitForCount(base + "live", 5, 15000)) << gw->log();
@@ -95,16 +96,16 @@ TEST_F(GatewayOutage, BrokerFrozenIsNoticedAndNothingIsLost) {
 
 TEST_F(GatewayOutage, SensorUnpluggedIsPortLostThenOnlineAgain) {
     sim->stop();
-    auto lost = sub->waitForMessage(base + "status", 8000,
-                                    [](const mqtt_test::Message& m) { return isState(m, "port-lost"); });
+    auto lost = sub->waitForMessage(
+        base + "status", 8000, [](const mqtt_test::Message& m) { return isState(m, "port-lost"); });
     ASSERT_TRUE(lost) << gw->log();
     EXPECT_EQ(jsonOf(lost->payload)["port"].toString().toStdString(), sim->link());
     sub->clear();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_TRUE(sub->messages(base + "live").empty());
     ASSERT_TRUE(sim->start());
-    auto back = sub->waitForMessage(base + "status", 10000,
-                                    [](const mqtt_test::Message& m) { return isState(m, "online"); });
+    auto back = sub->waitForMessage(
+        base + "status", 10000, [](const mqtt_test::Message& m) { return isState(m, "online"); });
     ASSERT_TRUE(back) << gw->log();
     ASSERT_TRUE(sub->waitForCount(base + "live", 3, 10000));
     // seq goes on from where it was.
@@ -143,4 +144,3 @@ TEST_F(GatewaySmallBuffer, BeyondTheBufferTheOldestGoAndStatusCountsThem) {
 }
 
 } // namespace
-

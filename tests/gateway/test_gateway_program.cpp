@@ -50,9 +50,9 @@ TEST(GatewayProgram, APortThatMayNotBeOpenedEndsWithFour) {
     QTemporaryDir dir;
     if (::geteuid() == 0) {
         program = "setpriv";
-        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                           VARNO_GATEWAY_PATH} +
-               args;
+        args =
+            QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", VARNO_GATEWAY_PATH} +
+            args;
     } else {
         const QString dev = dir.filePath("tty");
         QFile f(dev);
@@ -108,9 +108,9 @@ TEST(GatewayAcl, GatewayUnderItsOwnAccountOnlyTheOperatorMayCommand) {
     mqtt_test::Client dash(db);
     ASSERT_TRUE(dash.connect(broker.port()));
     const std::size_t mark = sensor.frames().size();
-    const auto refused = dash.publish(
-        "varno/s1/cmd/write",
-        R"({"id":"d1","to":"ram","values":[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15]})");
+    const auto refused =
+        dash.publish("varno/s1/cmd/write",
+                     R"({"id":"d1","to":"ram","values":[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15]})");
     EXPECT_FALSE(refused.accepted());
     // The operator may.
     ASSERT_TRUE(oper.publish("varno/s1/cmd/check", R"({"id":"o1","by":"operator"})").accepted());

@@ -63,8 +63,8 @@ TEST(GatewayOptions, BrokerUrls) {
     ASSERT_EQ(parse({"--broker", "mqtt://[::1]:1884"}, o, e), ExitDone) << e;
     EXPECT_EQ(o.host, "::1");
     EXPECT_EQ(o.brokerPort, 1884);
-    for (const char* bad : {"http://x", "mqtt://", "mqtt://h:0", "mqtt://h:70000", "mqtt://h:",
-                            "mqtt://user:pw@h", "tcp://h:1883", "mqtt://h/x"}) {
+    for (const char* bad : {"http://x", "mqtt://", "mqtt://h:0", "mqtt://h:70000",
+                            "mqtt://h:", "mqtt://user:pw@h", "tcp://h:1883", "mqtt://h/x"}) {
         EXPECT_EQ(parse({"--broker", bad}, o, e), ExitUsage) << bad;
         EXPECT_NE(e.find("--broker"), std::string::npos) << e;
     }
@@ -360,7 +360,8 @@ TEST(GatewayPayloads, LiveCarriesTheRecordingsColumnsAndSeq) {
 }
 
 TEST(GatewayPayloads, StatusAndParams) {
-    const QJsonObject st = json(StatusPayload("no-reply", "/dev/pts/3", "2026-01-01T00:00:00.000Z", 7));
+    const QJsonObject st =
+        json(StatusPayload("no-reply", "/dev/pts/3", "2026-01-01T00:00:00.000Z", 7));
     EXPECT_EQ(st["state"].toString(), "no-reply");
     EXPECT_EQ(st["port"].toString(), "/dev/pts/3");
     EXPECT_EQ(st["since"].toString(), "2026-01-01T00:00:00.000Z");
