@@ -17,10 +17,20 @@ constexpr double shutdownWait = 3.0; // seconds the last messages may take to be
 
 } // namespace
 
+// The will says offline, since the connection it goes with was made, with the records
+// dropped by then.
+BrokerSettings Gateway::withWill(BrokerSettings b, const std::string& port, Gateway* self) {
+    b.willPayload = [port, self] {
+        return QByteArray::fromStdString(
+            StatusPayload("offline", port, IsoNow(), self->outbox_.droppedLive()));
+    };
+    return b;
+}
+
 Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
                  const std::string& portName, const std::string& sensorId, QObject* parent)
     : QObject(parent), o_(o), base_(o.prefix + "/" + sensorId + "/"), portName_(portName),
-      mqtt_(broker, this), outbox_(o.buffer, 1000, broker.maxInflight),
+      mqtt_(withWill(broker, portName, this), this), outbox_(o.buffer, 1000, broker.maxInflight),
       poller_(o, port, portName, this) {
     since_ = IsoNow();
     mqtt_.onConnected = [this] { connected(); };
@@ -51,10 +61,6 @@ Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
         qCCritical(lcGateway, "varno-gateway: %s: %s", portName_.c_str(), why.c_str());
         shutdown(code, [](int c) { QCoreApplication::exit(c); });
     };
-}
-
-std::string Gateway::StatusJson(const char* state, const std::string& port, long dropped) {
-    return StatusPayload(state, port, IsoNow(), dropped);
 }
 
 void Gateway::start() {

@@ -27,9 +27,9 @@ class Gateway : public QObject {
     Poller& poller() { return poller_; }
 
     std::string topic(const char* leaf) const { return base_ + leaf; }
-    static std::string StatusJson(const char* state, const std::string& port, long dropped);
 
   private:
+    static BrokerSettings withWill(BrokerSettings b, const std::string& port, Gateway* self);
     void connected();
     void disconnected();
     void message(const Incoming& in);

@@ -104,7 +104,6 @@ int main(int argc, char** argv) {
     b.clientId = "varno-gateway-" + clientPrefix + "-" + sensorId;
     const std::string base = o.prefix + "/" + sensorId + "/";
     b.willTopic = base + "status";
-    b.willPayload = QByteArray::fromStdString(gateway::Gateway::StatusJson("offline", portName, 0));
     b.subscribe = base + "cmd/+";
 
     gateway::Gateway gw(o, b, port, portName, sensorId);

@@ -73,9 +73,11 @@ bool MqttClient::configure(std::string& why) {
     // Room for the retained messages published beside the outbox's window.
     mosquitto_max_inflight_messages_set(mosq_, unsigned(s_.maxInflight + 16));
     int rc = MOSQ_ERR_SUCCESS;
-    if (!s_.willTopic.empty())
-        rc = mosquitto_will_set(mosq_, s_.willTopic.c_str(), int(s_.willPayload.size()),
-                                s_.willPayload.constData(), 1, true);
+    if (!s_.willTopic.empty()) {
+        const QByteArray will = s_.willPayload ? s_.willPayload() : QByteArray();
+        rc = mosquitto_will_set(mosq_, s_.willTopic.c_str(), int(will.size()), will.constData(), 1,
+                                true);
+    }
     if (rc == MOSQ_ERR_SUCCESS && !s_.username.empty())
         rc = mosquitto_username_pw_set(mosq_, s_.username.c_str(),
                                        s_.password.empty() ? nullptr : s_.password.c_str());

@@ -29,7 +29,8 @@ struct BrokerSettings {
     int keepalive = 10;
     std::string clientId;
     std::string willTopic; // retained, QoS 1
-    QByteArray willPayload;
+    // The will's payload, asked for at each connection attempt (its time then).
+    std::function<QByteArray()> willPayload;
     std::string subscribe; // the topic filter subscribed to on every connection
     int maxInflight = 64;
 };
