@@ -128,7 +128,7 @@ void Poller::step() {
         if (auto done = std::move(stopped_)) done();
         return;
     }
-    if (!open_ && !queue_.empty()) {
+    if (!open_ && !queue_.empty() && state_ == SensorState::PortLost) {
         const Command c = queue_.front();
         queue_.pop_front();
         onReply(c,
