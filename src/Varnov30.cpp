@@ -1,4 +1,5 @@
 #include "Varnov30.h"
+#include "runtime/log.h"
 
 #include "capture.h"
 #include "com232.h"
@@ -67,7 +68,7 @@ bool PanelComplete(int pnl) {
     for (const MapEntry& e : controlMap) {
         const char* kind = CtrlKindName(pnl, e.id);
         if (kind && std::strcmp(kind, e.kind) == 0) continue;
-        std::fprintf(stderr, "varno: panel file Varnov30.uir is damaged: control %s (id %d) %s\n",
+        log::WarningF(log::Panel, "varno: panel file Varnov30.uir is damaged: control %s (id %d) %s",
                      e.name, e.id, kind ? "is of another kind" : "is missing");
         ok = false;
     }
@@ -116,8 +117,8 @@ int WinMain(void* hInstance, void* /*hPrevInstance*/, char* /*lpszCmdLine*/, int
     InstallPortEventCallback(PortEvent);
     if (GetProjectDir(proj_dir) < 0) {
         // Never a truncated folder: the file dialog then starts in the working folder.
-        std::fprintf(stderr, "varno: program folder path too long; the file dialog starts in "
-                             "the working folder\n");
+        log::WarningF(log::Panel, "varno: program folder path too long; the file dialog starts in "
+                             "the working folder");
         proj_dir[0] = '\0';
     }
     InitVars();

@@ -1,5 +1,6 @@
 // A picture of the shown panel, taken a while after start, and then the program ends.
 #include "internal_ui.h"
+#include "log.h"
 #include "runtime.h"
 
 #include <QApplication>
@@ -19,7 +20,7 @@ std::string pendingShot; // taken when the panel is shown, if it was not shown i
 bool saveShot(QWidget* w, const std::string& path) {
     const QPixmap pm = w->grab();
     if (pm.save(QString::fromStdString(path))) return true;
-    std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
+    log::WarningF(log::Panel, "varno: cannot save %s", path.c_str());
     return false;
 }
 
