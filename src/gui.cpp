@@ -473,8 +473,9 @@ int SendParaToFile() {
     if (rc == FILE_NOT_A_FILE) {
         const char* what = "a special file";
         ExaminePath(file_name, &what);
-        fileMessage(std::string("The parameter file\n") + file_name + "\ncould not be saved: it is " +
-                    what + ", not a regular file, and was left as it is.\n"
+        fileMessage(std::string("The parameter file\n") + file_name +
+                    "\ncould not be saved: it is " + what +
+                    ", not a regular file, and was left as it is.\n"
                     "The parameters are still on the panel; nothing was lost.");
         return rc;
     }

@@ -80,8 +80,8 @@ bool Start(const char* p, double now) {
     // a device or folder is no recording. Looked at without opening it.
     const char* what = "";
     if (!path.empty() && runtime::ExaminePath(path.c_str(), &what) == runtime::PathKind::NotAFile) {
-        std::snprintf(lastError, sizeof lastError, "Not a file to record into (it is %s): %s",
-                      what, path.c_str());
+        std::snprintf(lastError, sizeof lastError, "Not a file to record into (it is %s): %s", what,
+                      path.c_str());
         return false;
     }
     errno = 0;

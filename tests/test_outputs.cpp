@@ -133,8 +133,8 @@ TEST(OutputTargets, AWriteIsRefusedForEveryKindThatIsNoFileAndLeavesItAsItIs) {
         EXPECT_EQ(after.st_ino, target.st_ino) << path;
     }
     // Nothing was left behind in the folder: only the things made for the test.
-    EXPECT_EQ(QDir(t.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                           QDir::NoDotAndDotDot)
+    EXPECT_EQ(QDir(t.dir.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
                   .size(),
               qsizetype(t.kinds.size() - (t.kinds[0].first == "/dev/null" ? 1 : 0)));
 }
@@ -187,8 +187,7 @@ TEST_F(Cli, ReadToAnyTargetThatIsNoFileExitsFourAndLeavesItAsItIs) {
         const Node before = node(target);
         const Result r = run({"read", "ram", "-o", target});
         EXPECT_EQ(r.code, 4) << target;
-        EXPECT_NE(r.err.find("it is " + what + ", not a regular file"), std::string::npos)
-            << r.err;
+        EXPECT_NE(r.err.find("it is " + what + ", not a regular file"), std::string::npos) << r.err;
         EXPECT_EQ(node(target), before) << target;
         const Result j = run({"--json", "read", "ram", "-o", target});
         EXPECT_EQ(j.code, 4);
@@ -309,8 +308,7 @@ TEST(CliTargets, TheProgramRefusesADeviceAndAFifoQuicklyAndPutsNothingOnTheLine)
         pty.all.clear();
         r = runCli({"--port", port, "read", "ram", "-o", QString::fromStdString(target)}, &pty);
         EXPECT_EQ(r.code, 4) << target << r.err;
-        EXPECT_NE(r.err.find("it is " + what + ", not a regular file"), std::string::npos)
-            << r.err;
+        EXPECT_NE(r.err.find("it is " + what + ", not a regular file"), std::string::npos) << r.err;
         EXPECT_EQ(pty.all, frameFor(3, zeros15.data()));
         EXPECT_EQ(node(target), before) << target;
     }
@@ -341,8 +339,8 @@ TEST(CliTargets, HelpIntoAFullDeviceExitsFour) {
 TEST_F(Cli, JsonHasOneShapeForSuccessFailureAndUsage) {
     peer(standardAnswer);
     Result r = run({"--json", "read", "eeprom"});
-    EXPECT_EQ(r.out.rfind("{\"command\":\"read\",\"port\":\"COM1\",\"ok\":true,\"target\":\"eeprom\",",
-                          0),
+    EXPECT_EQ(r.out.rfind(
+                  "{\"command\":\"read\",\"port\":\"COM1\",\"ok\":true,\"target\":\"eeprom\",", 0),
               0u)
         << r.out;
     r = run({"--json", "read", "ram", "-o", path("none/x.dat")});
@@ -386,8 +384,8 @@ TEST_F(Cli, JsonIsValidUtf8WhateverThePath) {
     EXPECT_NE(r.out.find("caf\xc3\xa9.dat"), std::string::npos) << r.out; // kept as it is
     EXPECT_EQ(cli::jsonString("a\"b\\\n\x01\x7f"), "\"a\\\"b\\\\\\n\\u0001\\u007F\"");
     // Overlong forms, surrogates, code points beyond U+10FFFF and cut sequences are no UTF-8.
-    for (const std::string s : {"\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82",
-                                "\xf0\x8f\xbf\xbf"}) {
+    for (const std::string s :
+         {"\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\xf0\x8f\xbf\xbf"}) {
         const std::string j = cli::jsonString(s);
         EXPECT_TRUE(validUtf8(j)) << j;
         EXPECT_NE(j.find("\xef\xbf\xbd"), std::string::npos) << j;
@@ -418,8 +416,7 @@ TEST(NotATerminal, EachKindIsNamedAndNeverCalledBusy) {
     const std::string file = t.p("file");
     std::ofstream(file) << "x";
     for (const auto& [path, what] : t.kinds) {
-        const std::string why =
-            rt::detail::ExplainOpenFailure(path, false, std::strerror(ENOTTY));
+        const std::string why = rt::detail::ExplainOpenFailure(path, false, std::strerror(ENOTTY));
         EXPECT_EQ(why.find("busy"), std::string::npos) << why;
         if (what == "a character device")
             EXPECT_EQ(why, path + ": not a serial device (a character device that is not a "
@@ -447,8 +444,8 @@ TEST(NotATerminal, TheProgramSaysNotASerialDeviceAndExitsFour) {
     Targets t;
     const std::string file = t.p("file");
     std::ofstream(file) << "x";
-    for (const std::string& port : {std::string("/dev/null"), t.kinds[1].first, t.kinds[2].first,
-                                    t.kinds[4].first, file}) {
+    for (const std::string& port :
+         {std::string("/dev/null"), t.kinds[1].first, t.kinds[2].first, t.kinds[4].first, file}) {
         const Ran r = runCli({"--port", QString::fromStdString(port), "check"});
         EXPECT_EQ(r.code, 4) << port;
         EXPECT_NE(r.err.find("not a serial device"), std::string::npos) << r.err;
@@ -466,11 +463,10 @@ TEST(PermissionHint, AGroupIsAdvisedOnlyWhereItMayReadAndWriteAndIsNotRoot) {
     EXPECT_EQ(s, dev + ": permission denied. The device belongs to the group \"dialout\"; add "
                        "yourself to it with\n  sudo usermod -aG dialout $USER\nthen log out "
                        "and in again.");
-    for (auto [group, gid, mode] : {std::tuple{"root", 0u, 0600u}, std::tuple{"root", 0u, 0660u},
-                                    std::tuple{"dialout", 20u, 0640u},
-                                    std::tuple{"dialout", 20u, 0600u},
-                                    std::tuple{"dialout", 20u, 0620u},
-                                    std::tuple{"wheel", 0u, 0660u}}) {
+    for (auto [group, gid, mode] :
+         {std::tuple{"root", 0u, 0600u}, std::tuple{"root", 0u, 0660u},
+          std::tuple{"dialout", 20u, 0640u}, std::tuple{"dialout", 20u, 0600u},
+          std::tuple{"dialout", 20u, 0620u}, std::tuple{"wheel", 0u, 0660u}}) {
         s = PermissionAdvice(dev, "root", group, gid, 020000 | mode);
         EXPECT_EQ(s.find("usermod"), std::string::npos) << s;
         EXPECT_NE(s.find("Only its owner (\"root\") may open it"), std::string::npos) << s;

@@ -188,8 +188,7 @@ TEST_F(PanelOutputs, LoadingAFifoOrADeviceIsRefusedAtOnceAndSaysWhatItIs) {
     popups.clear();
     load(path("none.dat"));
     ASSERT_EQ(messages().size(), 1u);
-    EXPECT_NE(messages()[0].text.find("could not be loaded: it does not exist."),
-              std::string::npos)
+    EXPECT_NE(messages()[0].text.find("could not be loaded: it does not exist."), std::string::npos)
         << messages()[0].text;
 }
 
@@ -209,8 +208,9 @@ TEST_F(PanelOutputs, TheGraphPictureRefusesEveryTargetThatIsNoFile) {
         const auto m = messages();
         ASSERT_EQ(m.size(), 1u);
         EXPECT_EQ(m[0].title, "Export");
-        EXPECT_NE(m[0].text.find("is " + kinds[i].second + ", not a regular file: it was left as "
-                                                           "it is and nothing was saved"),
+        EXPECT_NE(m[0].text.find("is " + kinds[i].second +
+                                 ", not a regular file: it was left as "
+                                 "it is and nothing was saved"),
                   std::string::npos)
             << m[0].text;
         EXPECT_EQ(node(kinds[i].first), before);
@@ -290,9 +290,9 @@ TEST(RecordProgram, AFifoNamedAtTheStartIsRefusedAndThePanelComesUp) {
     QElapsedTimer t;
     t.start();
     QByteArray out;
-    EXPECT_EQ(runProgram(VARNO_PATH, {"--simulate", "--record", fifo, "--screenshot", shot}, &out,
-                         20000),
-              0)
+    EXPECT_EQ(
+        runProgram(VARNO_PATH, {"--simulate", "--record", fifo, "--screenshot", shot}, &out, 20000),
+        0)
         << out.toStdString();
     EXPECT_LT(t.elapsed(), 15000); // the start-up alone, not a wait at the FIFO
     EXPECT_TRUE(QFileInfo(shot).size() > 0);

@@ -63,8 +63,9 @@ int cmdRead(Session& s) {
         if (wrc == FILE_NOT_A_FILE) {
             const char* what = "a special file";
             ExaminePath(file.c_str(), &what);
-            return s.fail(ExitFileOrPort, "the parameter file " + file + " cannot be written: it is " +
-                                              what + ", not a regular file; it was left as it is");
+            return s.fail(ExitFileOrPort, "the parameter file " + file +
+                                              " cannot be written: it is " + what +
+                                              ", not a regular file; it was left as it is");
         }
         if (wrc < 0)
             return s.fail(ExitFileOrPort,

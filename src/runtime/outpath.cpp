@@ -113,7 +113,8 @@ int WriteWholeFile(const char* path, const void* data, std::size_t size) {
     // The new content goes into a file beside the one it replaces (the same file system,
     // so the rename below is atomic), never into the old file itself.
     const std::size_t slash = real.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : real.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : real.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
     std::string temp = folder + "." + base + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());

@@ -30,8 +30,8 @@ std::string PermissionAdvice(const std::string& path, const std::string& owner,
                " $USER\nthen log out and in again.";
     char bits[8];
     std::snprintf(bits, sizeof bits, "%04o", mode & 07777u);
-    return path + ": permission denied. Only its owner (\"" + owner +
-           "\") may open it (mode " + bits + ", group \"" + group +
+    return path + ": permission denied. Only its owner (\"" + owner + "\") may open it (mode " +
+           bits + ", group \"" + group +
            "\"). An administrator can give it a group that may read and write it (a udev "
            "rule, e.g. GROUP=\"dialout\", MODE=\"0660\"); then join that group.";
 }
