@@ -365,6 +365,10 @@ TEST_F(Cli, JsonHasOneShapeForSuccessFailureAndUsage) {
             << r.out;
         EXPECT_EQ(r.out.rfind("{\"command\":", 0), 0u) << r.out;
     }
+    r = run({"--json", "--port", "COM300", "check"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out.rfind("{\"command\":null,\"port\":\"COM300\",\"ok\":false,\"exit\":2,", 0), 0u)
+        << r.out;
     r = run({"--json", "frobnicate"});
     EXPECT_EQ(r.out.rfind("{\"command\":null,", 0), 0u) << r.out;
     r = run({"--json", "live"});

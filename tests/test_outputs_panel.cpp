@@ -302,3 +302,15 @@ TEST(RecordProgram, AFifoNamedAtTheStartIsRefusedAndThePanelComesUp) {
         << out.toStdString();
     EXPECT_EQ(node(fifo.toStdString()).mode & S_IFMT, unsigned(S_IFIFO));
 }
+
+TEST(RecordProgram, AScreenshotIntoAFifoIsRefusedAndTheProgramEnds) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("shot.png");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0644), 0);
+    QByteArray out;
+    EXPECT_EQ(runProgram(VARNO_PATH, {"--simulate", "--screenshot", fifo}, &out, 20000), 0)
+        << out.toStdString();
+    EXPECT_NE(out.indexOf("cannot save " + fifo.toLocal8Bit() + ": it is a FIFO"), -1)
+        << out.toStdString();
+    EXPECT_EQ(node(fifo.toStdString()).mode & S_IFMT, unsigned(S_IFIFO));
+}

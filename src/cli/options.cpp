@@ -132,12 +132,12 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
             o.verify = true;
         } else if (value("--port", v)) {
             if (!error.empty()) return false;
+            o.port = v; // kept when wrong too: the JSON for the error names it
             if (v.empty() || PortNumber(v) < 0) {
                 error =
                     "--port wants a device path or a COM number from 1 to 255, not \"" + v + "\"";
                 return false;
             }
-            o.port = v;
         } else if (value("--count", v)) {
             if (!error.empty()) return false;
             // Plain decimal digits only: no sign, no blank, no leading zero (010 is not
