@@ -88,6 +88,16 @@ void exportMessage(const std::string& text) {
     MessagePopup("Export", text.c_str());
 }
 
+// Why nothing was saved: the name is taken by something that is no file (a device, a FIFO,
+// a folder), which is left as it is.
+std::string notAFile(const std::string& file) {
+    const char* what = "a special file";
+    ExaminePath(file.c_str(), &what);
+    return "The name\n" + file + "\nis " + what +
+           ", not a regular file: it was left as it is and nothing was saved.\n"
+           "Please choose another name.";
+}
+
 int graphOnView() {
     for (int g : {PANEL_GRAPH_JMPBUF, PANEL_GRAPH_ADJ, PANEL_GRAPH_RAW}) {
         int on = 0;
@@ -163,14 +173,15 @@ void ToggleRecord() {
     start(chosenFile);
 }
 
-bool WriteJumpBufferCsv(const char* path) {
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    bool ok = std::fprintf(f, "sample,value,threshold\n") > 0;
-    for (int i = 0; i < gui::JumpBufLen && ok; ++i)
-        ok = std::fprintf(f, "%d,%u,%u\n", i, gui::jumpbuf[i], gui::jumpline) > 0; // as the axis numbers them
-    ok = std::fflush(f) == 0 && ok && !std::ferror(f);
-    return std::fclose(f) == 0 && ok;
+int WriteJumpBufferCsv(const char* path) {
+    std::string text = "sample,value,threshold\n";
+    char row[48];
+    for (int i = 0; i < gui::JumpBufLen; ++i) { // numbered as the axis numbers them
+        std::snprintf(row, sizeof row, "%d,%u,%u\n", i, unsigned(gui::jumpbuf[i]),
+                      unsigned(gui::jumpline));
+        text += row;
+    }
+    return WriteWholeFile(path, text.data(), text.size());
 }
 
 void Export() {
@@ -195,7 +206,10 @@ void Export() {
                           "The graph on view is saved as a picture: choose a name ending .png.");
             return;
         }
-        if (!WriteJumpBufferCsv(file.c_str()))
+        const int rc = WriteJumpBufferCsv(file.c_str());
+        if (rc == FILE_NOT_A_FILE)
+            exportMessage(notAFile(file));
+        else if (rc != FILE_OK)
             exportMessage("The file\n" + file +
                           "\ncould not be written (the folder may be protected or the disk "
                           "full).");
@@ -209,7 +223,10 @@ void Export() {
         }
         file += ".png";
     }
-    if (SaveGraphImage(pnl(), graph, file.c_str()) != 0)
+    const int rc = SaveGraphImage(pnl(), graph, file.c_str());
+    if (rc == FILE_NOT_A_FILE)
+        exportMessage(notAFile(file));
+    else if (rc != 0)
         exportMessage("The picture\n" + file +
                       "\ncould not be saved (the folder may be protected or the disk full).");
 }

@@ -24,8 +24,8 @@ void ToggleRecord();
 // Saves the graph on view as PNG, or the jump buffer as CSV (by the name's ending).
 void Export();
 
-// The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold.
-// Returns false when the file cannot be written.
-bool WriteJumpBufferCsv(const char* path);
+// The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold,
+// written as a whole (runtime::WriteWholeFile). Returns its result: 0 when written.
+int WriteJumpBufferCsv(const char* path);
 
 } // namespace capture

@@ -470,6 +470,15 @@ int SendParaToFile() {
     com232::CopyVarsToPP();
     const int rc =
         ArrayToFile(file_name, com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0);
+    if (rc == FILE_NOT_A_FILE) {
+        const char* what = "a special file";
+        ExaminePath(file_name, &what);
+        fileMessage(std::string("The parameter file\n") + file_name +
+                    "\ncould not be saved: it is " + what +
+                    ", not a regular file, and was left as it is.\n"
+                    "The parameters are still on the panel; nothing was lost.");
+        return rc;
+    }
     if (rc < 0) {
         fileMessage(std::string("The parameter file\n") + file_name +
                     "\ncould not be saved (the folder may be protected or the disk full).\n"
@@ -487,9 +496,20 @@ void ReadParaFromFile() {
         std::string why;
         const int line = LastFileErrorLine();
         switch (rc) {
-        case FILE_CANNOT_OPEN:
-            why = "it does not exist or cannot be opened";
+        case FILE_CANNOT_OPEN: {
+            // Said without opening it again: a FIFO would hold the program.
+            const char* what = "nothing";
+            const PathKind kind = ExaminePath(file_name, &what);
+            if (kind == PathKind::NotAFile)
+                why = std::string("it is ") + what + ", not a regular file";
+            else if (kind == PathKind::Absent)
+                why = "it does not exist";
+            else if (*LastFileOpenError())
+                why = std::string("it cannot be opened (") + LastFileOpenError() + ")";
+            else
+                why = "it does not exist or cannot be opened";
             break;
+        }
         case FILE_TOO_FEW_VALUES:
             why = "it holds fewer than 15 values";
             break;

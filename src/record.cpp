@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "runtime/runtime.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +76,14 @@ bool startsWithHeader() {
 bool Start(const char* p, double now) {
     Stop();
     path = p ? p : "";
+    // Rows go only into a regular file: a FIFO would hold the program at the opening, and
+    // a device or folder is no recording. Looked at without opening it.
+    const char* what = "";
+    if (!path.empty() && runtime::ExaminePath(path.c_str(), &what) == runtime::PathKind::NotAFile) {
+        std::snprintf(lastError, sizeof lastError, "Not a file to record into (it is %s): %s", what,
+                      path.c_str());
+        return false;
+    }
     errno = 0;
     file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab+");
     if (!file) {

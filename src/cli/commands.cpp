@@ -47,9 +47,7 @@ int cmdCheck(Session& s) {
                                       hex2(com232::szReadBuf[1]) + " " +
                                       hex2(com232::szReadBuf[2]) + " instead of AA 03 00");
     if (s.o.json)
-        std::fprintf(s.out,
-                     "{\"command\":\"check\",\"port\":%s,\"ok\":true,\"line\":\"LINE OK\"}\n",
-                     jsonString(s.portName).c_str());
+        std::fprintf(s.out, "%s,\"line\":\"LINE OK\"}\n", jsonHead(s, true).c_str());
     else
         std::fprintf(s.out, "LINE OK\n");
     return ExitDone;
@@ -59,21 +57,28 @@ int cmdRead(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     if (int rc = readBlock(s, s.o.target); rc != ExitDone) return rc;
     const std::string& file = s.o.file;
-    if (!file.empty() &&
-        ArrayToFile(file.c_str(), com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0) < 0)
-        return s.fail(ExitFileOrPort,
-                      "the parameter file " + file +
-                          " cannot be written (its folder may be missing or protected, or "
-                          "the disk full); it is unchanged");
+    if (!file.empty()) {
+        const int wrc =
+            ArrayToFile(file.c_str(), com232::pp, VAL_UNSIGNED_CHAR, AnzPara, 1, 0, 0, 0, 4, 1, 0);
+        if (wrc == FILE_NOT_A_FILE) {
+            const char* what = "a special file";
+            ExaminePath(file.c_str(), &what);
+            return s.fail(ExitFileOrPort, "the parameter file " + file +
+                                              " cannot be written: it is " + what +
+                                              ", not a regular file; it was left as it is");
+        }
+        if (wrc < 0)
+            return s.fail(ExitFileOrPort,
+                          "the parameter file " + file +
+                              " cannot be written (its folder may be missing or protected, or "
+                              "the disk full); it is unchanged");
+    }
     if (s.o.json) {
         std::string names;
         for (int i = 0; i < AnzPara; ++i)
             names += std::string(i ? "," : "") + "\"" + paraNames[i] +
                      "\":" + std::to_string(com232::pp[i]);
-        std::fprintf(s.out,
-                     "{\"command\":\"read\",\"port\":%s,\"ok\":true,\"target\":\"%s\","
-                     "\"values\":%s,\"parameters\":{%s}%s}\n",
-                     jsonString(s.portName).c_str(), targetName(s.o.target),
+        std::fprintf(s.out, "%s,\"values\":%s,\"parameters\":{%s}%s}\n", jsonHead(s, true).c_str(),
                      jsonArray(com232::pp, AnzPara).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
     } else if (file.empty()) {
@@ -127,9 +132,8 @@ int cmdJumpBuf(Session& s) {
     std::memcpy(values, com232::szReadBuf, JumpBufLen);
     const unsigned trsh = com232::dataTrshWork;
     if (s.o.json) {
-        std::fprintf(
-            s.out, "{\"command\":\"jumpbuf\",\"port\":%s,\"ok\":true,\"values\":%s,\"trsh\":%u}\n",
-            jsonString(s.portName).c_str(), jsonArray(values, JumpBufLen).c_str(), trsh);
+        std::fprintf(s.out, "%s,\"values\":%s,\"trsh\":%u}\n", jsonHead(s, true).c_str(),
+                     jsonArray(values, JumpBufLen).c_str(), trsh);
     } else {
         std::fprintf(s.out, "i,jump,trsh\n");
         for (int i = 0; i < JumpBufLen; ++i)
@@ -157,21 +161,30 @@ std::string commandWhat(const Options& o) {
     }
 }
 
+// Output that did not arrive (a full disk behind a redirection, /dev/full) is a file error.
+bool outputLost(std::FILE* out) {
+    return std::fflush(out) != 0 || std::ferror(out);
+}
+
 } // namespace
 
 int Run(const Options& o, std::FILE* out, std::FILE* err) {
-    if (o.command == Command::Help) {
-        std::fputs(HelpText(), out);
-        return ExitDone;
-    }
-    if (o.command == Command::Version) {
-        std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
-        return ExitDone;
+    if (o.command == Command::Help || o.command == Command::Version) {
+        if (o.command == Command::Help)
+            std::fputs(HelpText(), out);
+        else
+            std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
+        if (!outputLost(out)) return ExitDone;
+        std::fprintf(err, "varno-cli: the output could not be written\n");
+        return ExitFileOrPort;
     }
     Session s{o, out, err, commandWhat(o), 0, o.port};
     const int number = PortNumber(o.port);
     if (number < 0) {
         std::fprintf(err, "varno-cli: no such port number: %s\n", o.port.c_str());
+        if (o.json)
+            std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n", jsonHead(s, false).c_str(),
+                         int(ExitUsage), jsonString("no such port number: " + o.port).c_str());
         return ExitUsage;
     }
     if (number == 0)
@@ -205,7 +218,7 @@ int Run(const Options& o, std::FILE* out, std::FILE* err) {
         break;
     }
     // Output that did not arrive (a full disk behind a redirection) is a file error.
-    if ((std::fflush(out) != 0 || std::ferror(out)) && rc == ExitDone) {
+    if (outputLost(out) && rc == ExitDone) {
         std::fprintf(err, "varno-cli: %s: the output could not be written\n", s.what.c_str());
         rc = ExitFileOrPort;
     }
@@ -219,6 +232,17 @@ int Main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     if (!ParseArgs(argc, argv, o, error)) {
         std::fprintf(err, "varno-cli: %s\n(varno-cli --help lists commands and options)\n",
                      error.c_str());
+        // Asked for JSON, a script gets its one object for this outcome too, whatever
+        // stopped the reading of the command line.
+        bool json = false;
+        for (int i = 1; i < argc; ++i)
+            json = json || (argv[i] && std::strcmp(argv[i], "--json") == 0);
+        if (json) {
+            std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n",
+                         jsonHead(o, portLabel(o.port), false, false).c_str(), int(ExitUsage),
+                         jsonString(error).c_str());
+            std::fflush(out);
+        }
         return ExitUsage;
     }
     return Run(o, out, err);

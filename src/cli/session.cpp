@@ -3,7 +3,6 @@
 
 #include "runtime/runtime.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -22,19 +21,93 @@ std::string hex2(unsigned v) {
     return b;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one (a stray
+// byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8Length(const std::string& s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    std::size_t n = 0;
+    unsigned lo = 0x80, hi = 0xBF; // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else
+        return 0;
+    if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+} // namespace
+
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\', out += char(c);
-        else if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20)
-            out += "\\u00" + hex2(c);
-        else
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
             out += char(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00" + hex2(c);
+        } else if (c < 0x80) {
+            out += char(c);
+        } else if (const std::size_t n = utf8Length(s, i)) {
+            out.append(s, i, n);
+            i += n - 1;
+        } else {
+            out += "\xEF\xBF\xBD"; // U+FFFD for a byte that is not UTF-8: the text stays valid
+        }
     }
     return out + "\"";
+}
+
+const char* commandWord(Command c) {
+    switch (c) {
+    case Command::Ports:
+        return "ports";
+    case Command::Check:
+        return "check";
+    case Command::Read:
+        return "read";
+    case Command::Write:
+        return "write";
+    case Command::Live:
+        return "live";
+    case Command::JumpBuf:
+        return "jumpbuf";
+    default:
+        return nullptr;
+    }
+}
+
+std::string portLabel(const std::string& spec) {
+    const int n = PortNumber(spec);
+    return n > 0 ? "COM" + std::to_string(n) : spec;
+}
+
+std::string jsonHead(const Options& o, const std::string& portName, bool ok, bool withTarget) {
+    const char* word = commandWord(o.command);
+    std::string head = std::string("{\"command\":") + (word ? jsonString(word) : "null") +
+                       ",\"port\":" + jsonString(portName) + ",\"ok\":" + (ok ? "true" : "false");
+    if (withTarget && (o.command == Command::Read || o.command == Command::Write))
+        head += std::string(",\"target\":\"") + targetName(o.target) + "\"";
+    return head;
+}
+
+std::string jsonHead(const Session& s, bool ok) {
+    return jsonHead(s.o, s.portName, ok, true);
 }
 
 std::string jsonArray(const unsigned char* v, int n) {
@@ -131,12 +204,18 @@ int readBlock(Session& s, int target) {
 std::string fileProblem(const std::string& path, int rc) {
     switch (rc) {
     case FILE_CANNOT_OPEN: {
-        errno = 0;
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        const int e = errno;
-        if (f) std::fclose(f);
-        return std::string("it cannot be opened: ") +
-               (e ? std::strerror(e) : "not a readable file");
+        // Said from what the reader found, never by opening the file again: a FIFO would
+        // hold the program for ever.
+        const char* what = "nothing";
+        switch (ExaminePath(path.c_str(), &what)) {
+        case PathKind::Absent:
+            return "it cannot be opened: No such file or directory";
+        case PathKind::NotAFile:
+            return std::string("it is ") + what + ", not a regular file";
+        default:
+            return std::string("it cannot be opened: ") +
+                   (*LastFileOpenError() ? LastFileOpenError() : "not a readable file");
+        }
     }
     case FILE_TOO_FEW_VALUES:
         return "it holds fewer than 15 values";
@@ -153,8 +232,7 @@ std::string fileProblem(const std::string& path, int rc) {
 int Session::fail(int code, const std::string& message) {
     std::fprintf(err, "varno-cli: %s: %s\n", what.c_str(), message.c_str());
     if (o.json)
-        std::fprintf(out, "{\"command\":%s,\"port\":%s,\"ok\":false,\"exit\":%d,\"error\":%s}\n",
-                     jsonString(what).c_str(), jsonString(portName).c_str(), code,
+        std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n", jsonHead(*this, false).c_str(), code,
                      jsonString(message).c_str());
     return code;
 }

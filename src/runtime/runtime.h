@@ -68,6 +68,7 @@ constexpr int FILE_BAD_VALUE = -4;
 constexpr int FILE_WRITE_FAILED = -5;
 constexpr int FILE_BAD_ARGUMENT = -6;
 constexpr int FILE_TOO_LARGE = -7;
+constexpr int FILE_NOT_A_FILE = -8; // a device, FIFO, directory or socket: left as it is
 
 // RS-232 results.
 constexpr int RS_UNKNOWN_SYS_ERROR = -1;
@@ -170,7 +171,8 @@ void Sleep(int milliseconds);
 
 // ---- files --------------------------------------------------------------------
 // Text files only (fileType 1), one group, values one per line. The save replaces the
-// file only once the new content is complete.
+// file only once the new content is complete (WriteWholeFile), and refuses a path that
+// names no regular file with FILE_NOT_A_FILE.
 int ArrayToFile(const char* file, const void* array, int dataType, int numElements, int numGroups,
                 int arrayDataOrder, int fileLayout, int colSepStyle, int fieldWidth, int fileType,
                 int fileAction);
@@ -181,6 +183,24 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
 
 // Line of the offending value after FILE_BAD_VALUE or FILE_TOO_MANY_VALUES (1 = first).
 int LastFileErrorLine();
+// The operating system's words for why the last FileToArray could not open its file
+// ("" when it did, or when the file was refused without an opening).
+const char* LastFileOpenError();
+
+// ---- what a path names ----------------------------------------------------------
+// Looked at without opening it (opening a FIFO waits for its other side, a device may act
+// on it), following symbolic links. A file is written or read only where this says
+// RegularFile, and written only where it says Absent or RegularFile.
+enum class PathKind { Absent, RegularFile, NotAFile };
+// `what`, when given, gets a few words for the operator: "a regular file", "a directory",
+// "a FIFO", "a character device", "a block device", "a socket", "a special file", "a
+// loop of symbolic links", or "nothing".
+PathKind ExaminePath(const char* path, const char** what = nullptr);
+// Makes `data` the whole content of `path`: written into a new file beside it that then
+// takes its place, so a failure leaves the old file as it was. A symbolic link is
+// followed (the file it names is replaced, the link stays); a replaced file keeps its
+// permissions. FILE_OK, FILE_NOT_A_FILE (nothing opened or changed) or FILE_WRITE_FAILED.
+int WriteWholeFile(const char* path, const void* data, std::size_t size);
 
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
@@ -189,7 +209,8 @@ template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
 
 // ---- saving what the operator sees ---------------------------------------------
 // A picture of a graph or strip chart as shown, at its size on the panel, saved as PNG.
-// Returns 0, UIE_BAD_CONTROL, or FILE_WRITE_FAILED when the file cannot be written.
+// Returns 0, UIE_BAD_CONTROL, FILE_NOT_A_FILE when the path names no regular file, or
+// FILE_WRITE_FAILED when the file cannot be written. Written as WriteWholeFile does.
 int SaveGraphImage(int panel, int control, const char* path);
 // The folder the operator's own files are offered in: the home folder when it can be
 // written to, else the working folder. Empty when neither fits into `dir`.
