@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "runtime/runtime.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,11 +17,20 @@ std::FILE* file = nullptr;
 std::string path;
 double started = 0.0;
 int rows = 0;
+long long startSize = 0; // what the file held before this recording wrote to it
 char lastError[512] = {};
 
 void fail(const char* what) {
     std::snprintf(lastError, sizeof lastError, "%s %s: %s", what, path.c_str(),
                   std::strerror(errno ? errno : EIO));
+}
+
+// After a failed write: the row written only in part is cut off (a value cut short could
+// pass for another), and the file is closed with nothing more written.
+void abandon() {
+    runtime::CutToLastWholeRow(file, startSize);
+    std::fclose(file);
+    file = nullptr;
 }
 
 bool startsWithHeader();
@@ -85,6 +96,7 @@ bool Start(const char* p, double now) {
     lastError[0] = '\0';
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
+    startSize = size > 0 ? size : 0;
     const char* lead = nullptr;
     if (size == 0) {
         lead = Header();
@@ -101,10 +113,20 @@ bool Start(const char* p, double now) {
     std::fseek(file, 0, SEEK_END);
     if (lead && (std::fprintf(file, "%s\n", lead) < 0 || std::fflush(file) != 0)) {
         fail("Cannot write to");
-        Stop();
+        abandon();
         return false;
     }
     return true;
+}
+
+bool StillInPlace() {
+    if (!file) return true;
+    const char* gone = runtime::FileGoneFromPath(file, path.c_str());
+    if (!gone) return true;
+    std::snprintf(lastError, sizeof lastError, "%s %s", path.c_str(), gone);
+    std::fclose(file);
+    file = nullptr;
+    return false;
 }
 
 void Stop() {
@@ -137,8 +159,7 @@ bool Append(const unsigned char* rec, unsigned char hysteresis, double now, cons
     if (n < 0 || std::fprintf(file, "%s\n", row) < 0 || std::fflush(file) != 0 ||
         std::ferror(file)) {
         fail("Cannot write to");
-        std::fclose(file);
-        file = nullptr;
+        abandon();
         return false;
     }
     ++rows;

@@ -4,6 +4,7 @@
 #include "runtime/runtime.h"
 #include "session.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -29,6 +30,27 @@ struct Held {
     double at;
 };
 
+// Where the rows go, as messages name it.
+std::string outputName(const Session& s) {
+    return s.out == stdout ? "the standard output" : "the output";
+}
+
+// One line (the header or a row) to the output, flushed. The first failed write (a full
+// disk, a size limit, /dev/full) ends the run: a regular file is cut back to its last
+// whole row and the failure is reported (rc set, false returned).
+bool emit(Session& s, const char* line, long long floor, int& rc) {
+    errno = 0;
+    if (std::fputs(line, s.out) >= 0 && std::fputc('\n', s.out) != EOF &&
+        std::fflush(s.out) == 0 && !std::ferror(s.out))
+        return true;
+    const int why = errno ? errno : EIO;
+    const bool cut = CutToLastWholeRow(s.out, floor);
+    rc = s.fail(ExitFileOrPort, "the rows could not be written to " + outputName(s) + " (" +
+                                    std::strerror(why) + ")" +
+                                    (cut ? "; it ends with the last whole row" : ""));
+    return false;
+}
+
 } // namespace
 
 int cmdLive(Session& s) {
@@ -36,8 +58,13 @@ int cmdLive(Session& s) {
     // The live requests carry the sensor's own block, never zeros it might misread.
     if (int rc = readBlock(s, com232::RAM); rc != ExitDone) return rc;
     const unsigned char hysteresis = com232::pp[1];
-    std::fprintf(s.out, "%s\n", record::Header());
+    // Rows are cut back no further than what the output file held before this run.
     std::fflush(s.out);
+    const long long floor = RegularFileSize(s.out) > 0 ? RegularFileSize(s.out) : 0;
+    {
+        int rc = ExitDone;
+        if (!emit(s, record::Header(), floor, rc)) return rc;
+    }
     pause(RamPause);
 
     stopRequested = 0;
@@ -68,9 +95,9 @@ int cmdLive(Session& s) {
             std::memcpy(com232::databuf, held.rec, AnzData);
             com232::CopyDatatoVars();
             char row[256];
-            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0)
-                std::fprintf(s.out, "%s\n", row);
-            std::fflush(s.out);
+            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0 &&
+                !emit(s, row, floor, rc))
+                break;
             ++rows;
         }
         if (stopRequested || (s.o.count > 0 && rows >= s.o.count)) break;

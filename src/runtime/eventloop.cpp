@@ -100,6 +100,7 @@ int ProcessSystemEvents() {
         }
     }
     detail::ServiceSerial();
+    detail::ServiceTickers();
     if (pumpHook) pumpHook(Timer());
     return 0;
 }

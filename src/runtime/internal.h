@@ -65,6 +65,9 @@ bool DevicePresent(const std::string& path);
 // The reason a device would not open, with what to do about it (serial_advice.cpp).
 std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText);
 
+// The program's periodic callbacks whose time has come (ticker.cpp); run by every pump.
+void ServiceTickers();
+
 // Whether Qt will find a display to start on (display.cpp); `why` says what is wrong.
 bool DisplayReachable(int argc, char** argv, std::string& why);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 namespace runtime {
 
@@ -168,6 +169,13 @@ int ProcessSystemEvents();
 double Timer();
 void Sleep(int milliseconds);
 
+// A function called about every `periodSeconds` (from the event pump, on the run-time's
+// clock, and while the program idles in its event loop), until stopped. Starting it
+// again restarts its period.
+using TickCallbackPtr = void (*)();
+void StartTicker(TickCallbackPtr callback, double periodSeconds);
+void StopTicker(TickCallbackPtr callback);
+
 // ---- files --------------------------------------------------------------------
 // Text files only (fileType 1), one group, values one per line. The save replaces the
 // file only once the new content is complete.
@@ -181,6 +189,19 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
 
 // Line of the offending value after FILE_BAD_VALUE or FILE_TOO_MANY_VALUES (1 = first).
 int LastFileErrorLine();
+
+// Files written a row at a time. Null while `path` still names the file `file` has open;
+// else why not, to follow the path in a message: "was deleted", "was renamed or moved
+// away", "was replaced by another file". A path that cannot be looked at for another
+// reason (a folder's permissions) counts as still naming it.
+const char* FileGoneFromPath(std::FILE* file, const char* path);
+// The size of the regular file `file` has open, or -1 when it is not a regular file.
+long long RegularFileSize(std::FILE* file);
+// After a failed write: drops what `file` still holds unwritten and, when it is a regular
+// file, cuts it back to just after its last line end, never below `floor` bytes (what
+// the file held before this writer began). errno is kept. False when it could not be
+// cut (not a regular file, or the system refused).
+bool CutToLastWholeRow(std::FILE* file, long long floor);
 
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
