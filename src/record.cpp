@@ -17,7 +17,7 @@ std::FILE* file = nullptr;
 std::string path;
 double started = 0.0;
 int rows = 0;
-long long startSize = 0; // what the file held before this recording wrote to it
+long long wholeSize = 0; // the file's size after its last whole row
 char lastError[512] = {};
 
 void fail(const char* what) {
@@ -28,7 +28,7 @@ void fail(const char* what) {
 // After a failed write: the row written only in part is cut off (a value cut short could
 // pass for another), and the file is closed with nothing more written.
 void abandon() {
-    runtime::CutToLastWholeRow(file, startSize);
+    runtime::CutToLastWholeRow(file, wholeSize);
     std::fclose(file);
     file = nullptr;
 }
@@ -96,7 +96,7 @@ bool Start(const char* p, double now) {
     lastError[0] = '\0';
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
-    startSize = size > 0 ? size : 0;
+    wholeSize = size > 0 ? size : 0;
     const char* lead = nullptr;
     if (size == 0) {
         lead = Header();
@@ -116,6 +116,7 @@ bool Start(const char* p, double now) {
         abandon();
         return false;
     }
+    wholeSize = runtime::RegularFileSize(file);
     return true;
 }
 
@@ -162,6 +163,7 @@ bool Append(const unsigned char* rec, unsigned char hysteresis, double now, cons
         abandon();
         return false;
     }
+    wholeSize = runtime::RegularFileSize(file);
     ++rows;
     return true;
 }

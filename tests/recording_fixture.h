@@ -107,7 +107,8 @@ class Recording : public PanelTest {
     }
     int messages() {
         int n = 0;
-        for (auto& p : popups) n += p.kind == th::Popup::Message;
+        for (auto& p : popups)
+            n += p.kind == th::Popup::Message;
         return n;
     }
     std::string rowsText() {

@@ -226,7 +226,7 @@ TEST_F(Cli, LiveIntoAFileThatFillsExitsFourAndTheFileEndsWithAWholeRow) {
     std::ifstream in(file, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.back(), '\n') << text;
     // The header and whole rows, each with the record's values, none after the failure.
     std::istringstream lines(text);
     std::string line;

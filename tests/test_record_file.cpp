@@ -3,6 +3,7 @@
 // reason, the file keeps whole rows only, and the acquisition goes on.
 #include "recording_fixture.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -58,21 +59,21 @@ TEST_F(RecordingFile, ADeletedFileStopsTheRecordingWithinASecondAndTheAcquisitio
     const std::string file = path("del.csv");
     const int before = gui::confirmedRecords;
     testing::internal::CaptureStderr();
-    const double took = acquireAndTakeAway(file, 3, [&] { ::unlink(file.c_str()); }, 20);
+    const double took = acquireAndTakeAway(
+        file, 3, [&] { ::unlink(file.c_str()); }, 20);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_GE(took, 0.0);
     EXPECT_LE(took, 0.3); // a look a quarter of a second
     expectStoppedWith(file + " was deleted", err);
-    EXPECT_EQ(gui::confirmedRecords - before, 20); // the acquisition went on to its end
+    EXPECT_EQ(gui::confirmedRecords - before, 20);             // the acquisition went on to its end
     EXPECT_FALSE(QFile::exists(QString::fromStdString(file))); // not made again
 }
 
 TEST_F(RecordingFile, ARenamedFileStopsTheRecordingAndKeepsWhatWasWritten) {
     const std::string file = path("run.csv"), moved = path("moved.csv");
     testing::internal::CaptureStderr();
-    const double took =
-        acquireAndTakeAway(file, 4, [&] { ASSERT_EQ(::rename(file.c_str(), moved.c_str()), 0); },
-                           20);
+    const double took = acquireAndTakeAway(
+        file, 4, [&] { ASSERT_EQ(::rename(file.c_str(), moved.c_str()), 0); }, 20);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_GE(took, 0.0);
     EXPECT_LE(took, 0.3);
@@ -82,8 +83,8 @@ TEST_F(RecordingFile, ARenamedFileStopsTheRecordingAndKeepsWhatWasWritten) {
     ASSERT_GE(l.size(), 5u);
     EXPECT_LE(l.size(), 8u); // at most three more in the quarter second
     EXPECT_EQ(l[0], record::Header());
-    expectRows({l.begin() + 1, l.end()}, {sentRecords.begin(), sentRecords.begin() + int(l.size()) - 1},
-               160);
+    expectRows({l.begin() + 1, l.end()},
+               {sentRecords.begin(), sentRecords.begin() + int(l.size()) - 1}, 160);
     EXPECT_EQ(content(moved).back(), '\n');
 }
 
@@ -192,8 +193,9 @@ TEST(RecordingDiskFull, TheFileEndsWithAWholeRowAndRecordingAgainFollowsIt) {
     ASSERT_GE(l.size(), 4u);
     EXPECT_EQ(l[0], record::Header());
     for (std::size_t i = 1; i < l.size(); ++i) {
-        ASSERT_EQ(split(l[i]).size(), 12u) << l[i];
-        EXPECT_EQ(std::vector<std::string>(split(l[i]).begin() + 2, split(l[i]).end()),
+        const auto f = split(l[i]);
+        ASSERT_EQ(f.size(), 12u) << l[i];
+        EXPECT_EQ(std::vector<std::string>(f.begin() + 2, f.end()),
                   expectedFields(recordNo(int(i)), 160));
     }
     const std::size_t whole = l.size();

@@ -37,14 +37,17 @@ std::string outputName(const Session& s) {
 
 // One line (the header or a row) to the output, flushed. The first failed write (a full
 // disk, a size limit, /dev/full) ends the run: a regular file is cut back to its last
-// whole row and the failure is reported (rc set, false returned).
-bool emit(Session& s, const char* line, long long floor, int& rc) {
+// whole row (`wholeSize`, kept up to date here) and the failure is reported (rc set,
+// false returned).
+bool writeLine(Session& s, const char* line, long long& wholeSize, int& rc) {
     errno = 0;
-    if (std::fputs(line, s.out) >= 0 && std::fputc('\n', s.out) != EOF &&
-        std::fflush(s.out) == 0 && !std::ferror(s.out))
+    if (std::fputs(line, s.out) >= 0 && std::fputc('\n', s.out) != EOF && std::fflush(s.out) == 0 &&
+        !std::ferror(s.out)) {
+        wholeSize = RegularFileSize(s.out);
         return true;
+    }
     const int why = errno ? errno : EIO;
-    const bool cut = CutToLastWholeRow(s.out, floor);
+    const bool cut = CutToLastWholeRow(s.out, wholeSize);
     rc = s.fail(ExitFileOrPort, "the rows could not be written to " + outputName(s) + " (" +
                                     std::strerror(why) + ")" +
                                     (cut ? "; it ends with the last whole row" : ""));
@@ -58,12 +61,12 @@ int cmdLive(Session& s) {
     // The live requests carry the sensor's own block, never zeros it might misread.
     if (int rc = readBlock(s, com232::RAM); rc != ExitDone) return rc;
     const unsigned char hysteresis = com232::pp[1];
-    // Rows are cut back no further than what the output file held before this run.
+    // A write that fails cuts the output back to no less than what it held before.
     std::fflush(s.out);
-    const long long floor = RegularFileSize(s.out) > 0 ? RegularFileSize(s.out) : 0;
+    long long wholeSize = RegularFileSize(s.out);
     {
         int rc = ExitDone;
-        if (!emit(s, record::Header(), floor, rc)) return rc;
+        if (!writeLine(s, record::Header(), wholeSize, rc)) return rc;
     }
     pause(RamPause);
 
@@ -96,7 +99,7 @@ int cmdLive(Session& s) {
             com232::CopyDatatoVars();
             char row[256];
             if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0 &&
-                !emit(s, row, floor, rc))
+                !writeLine(s, row, wholeSize, rc))
                 break;
             ++rows;
         }

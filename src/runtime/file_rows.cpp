@@ -38,36 +38,16 @@ long long RegularFileSize(std::FILE* file) {
     return static_cast<long long>(st.st_size);
 }
 
-bool CutToLastWholeRow(std::FILE* file, long long floor) {
+bool CutToLastWholeRow(std::FILE* file, long long wholeSize) {
     if (!file) return false;
     const int savedErrno = errno; // the caller's reason for the failed write stays
     discardUnwritten(file);
     std::clearerr(file);
-    const int fd = fileno(file);
+    // The size is the writer's own count: an output opened for writing only (a shell's
+    // redirection) cannot be read back to look for the last line end.
     const long long size = RegularFileSize(file);
-    bool ok = size >= 0;
-    if (ok) {
-        if (floor < 0) floor = 0;
-        // The last line end at or above the floor, looked for from the end backwards.
-        long long keep = floor;
-        char buf[4096];
-        for (long long end = size; end > floor && keep == floor;) {
-            const long long chunk = static_cast<long long>(sizeof buf);
-            const long long from = end - chunk > floor ? end - chunk : floor;
-            const ssize_t n = ::pread(fd, buf, std::size_t(end - from), off_t(from));
-            if (n != ssize_t(end - from)) {
-                ok = false;
-                break;
-            }
-            for (ssize_t i = n; i > 0; --i)
-                if (buf[i - 1] == '\n') {
-                    keep = from + i;
-                    break;
-                }
-            end = from;
-        }
-        if (ok && keep < size) ok = ::ftruncate(fd, off_t(keep)) == 0;
-    }
+    const bool ok = size >= 0 && wholeSize >= 0 &&
+                    (size <= wholeSize || ::ftruncate(fileno(file), off_t(wholeSize)) == 0);
     errno = savedErrno;
     return ok;
 }

@@ -198,10 +198,10 @@ const char* FileGoneFromPath(std::FILE* file, const char* path);
 // The size of the regular file `file` has open, or -1 when it is not a regular file.
 long long RegularFileSize(std::FILE* file);
 // After a failed write: drops what `file` still holds unwritten and, when it is a regular
-// file, cuts it back to just after its last line end, never below `floor` bytes (what
-// the file held before this writer began). errno is kept. False when it could not be
-// cut (not a regular file, or the system refused).
-bool CutToLastWholeRow(std::FILE* file, long long floor);
+// file grown past `wholeSize` (its RegularFileSize after the last whole row), cuts it back
+// to that size, so that no row is left written in part. errno is kept. False when it
+// could not be cut (not a regular file, or the system refused).
+bool CutToLastWholeRow(std::FILE* file, long long wholeSize);
 
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
