@@ -58,6 +58,21 @@ void showFailure(const char* what) {
     SetCtrlVal(pnl(), PANEL_RECORD, 0);
 }
 
+// A few times a second while recording, acquiring or not: a file deleted, renamed or
+// replaced meanwhile ends the recording, said as a write error is.
+constexpr double filePeriod = 0.25;
+
+void lookAtFile() {
+    if (!record::Active()) {
+        StopTicker(lookAtFile);
+        return;
+    }
+    if (!record::StillInPlace()) {
+        StopTicker(lookAtFile);
+        showFailure("Recording stopped");
+    }
+}
+
 bool start(const char* path) {
     arrival.held = false;
     if (!record::Start(path, Timer())) {
@@ -66,10 +81,12 @@ bool start(const char* path) {
     }
     SetCtrlVal(pnl(), PANEL_RECORD, 1);
     showRows();
+    StartTicker(lookAtFile, filePeriod);
     return true;
 }
 
 void stop() {
+    StopTicker(lookAtFile);
     if (!record::Active()) return;
     record::Stop();
     showState("Stopped: " + std::to_string(record::Rows()) + " rows in " + baseName(record::Path()),
@@ -136,6 +153,7 @@ void Confirmed() {
     arrival.held = false;
     if (!record::Active()) return;
     if (!record::Append(arrival.rec, arrival.hysteresis, arrival.time, arrival.iso)) {
+        StopTicker(lookAtFile);
         showFailure("Recording stopped");
         return;
     }

@@ -4,6 +4,7 @@
 #include "gui.h"
 #include "runtime/runtime.h"
 
+#include <cstdio>
 #include <cstring>
 
 using namespace runtime;
@@ -33,6 +34,7 @@ double tdiff = 0.0;
 int nBytesW = 0;
 int nBytesR = 0;
 int poll = 0;
+bool unattended = false;
 
 const char InfoTimeout[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR";
 const char LineOkText[] = "LINE OK                              V3.0";
@@ -54,6 +56,14 @@ void showStatus(const char* text) {
 }
 
 } // namespace
+
+void ShowPortLost(int port) {
+    char text[320];
+    std::snprintf(text, sizeof text, "Port lost: %s", PortDeviceName(port));
+    std::strncpy(szStatus, text, sizeof szStatus - 1);
+    szStatus[sizeof szStatus - 1] = '\0';
+    SetCtrlVal(Varnov30::panel, PANEL_STATUS, text);
+}
 
 void CopyVarsToPP() {
     for (int i = 0; i < AnzPara; ++i)
@@ -101,7 +111,12 @@ void InitRS232(int port) {
     SetCtrlAttribute(Varnov30::panel, PANEL_STATUS, ATTR_TOOLTIP_TEXT,
                      ret < 0 ? PortOpenFailure(port) : "");
     if (ret < 0) {
-        showStatus(OpenResultText(ret));
+        // A device that came back and went again before it could be opened is still lost
+        // (and still watched).
+        if (unattended && ret == RS_NO_PORT_FOUND)
+            ShowPortLost(port);
+        else
+            showStatus(OpenResultText(ret));
         return;
     }
     SetComTime(port, 2.0);
@@ -167,6 +182,13 @@ Reply AwaitReply(int expected, bool live) {
 
 void TimeoutReport() {
     if (QuitPending()) return;
+    if (unattended) {
+        if (GetInQLen(com) < 0)
+            ShowPortLost(com);
+        else
+            showStatus("TIMEOUT");
+        return;
+    }
     SetCtrlVal(Varnov30::panel, PANEL_STATUS, "TIMEOUT");
     MessagePopup("INFO", InfoTimeout);
 }

@@ -4,6 +4,7 @@
 #include "runtime/runtime.h"
 #include "session.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -29,6 +30,30 @@ struct Held {
     double at;
 };
 
+// Where the rows go, as messages name it.
+std::string outputName(const Session& s) {
+    return s.out == stdout ? "the standard output" : "the output";
+}
+
+// One line (the header or a row) to the output, flushed. The first failed write (a full
+// disk, a size limit, /dev/full) ends the run: a regular file is cut back to its last
+// whole row (`wholeSize`, kept up to date here) and the failure is reported (rc set,
+// false returned).
+bool writeLine(Session& s, const char* line, long long& wholeSize, int& rc) {
+    errno = 0;
+    if (std::fputs(line, s.out) >= 0 && std::fputc('\n', s.out) != EOF && std::fflush(s.out) == 0 &&
+        !std::ferror(s.out)) {
+        wholeSize = RegularFileSize(s.out);
+        return true;
+    }
+    const int why = errno ? errno : EIO;
+    const bool cut = CutToLastWholeRow(s.out, wholeSize);
+    rc = s.fail(ExitFileOrPort, "the rows could not be written to " + outputName(s) + " (" +
+                                    std::strerror(why) + ")" +
+                                    (cut ? "; it ends with the last whole row" : ""));
+    return false;
+}
+
 } // namespace
 
 int cmdLive(Session& s) {
@@ -36,8 +61,13 @@ int cmdLive(Session& s) {
     // The live requests carry the sensor's own block, never zeros it might misread.
     if (int rc = readBlock(s, com232::RAM); rc != ExitDone) return rc;
     const unsigned char hysteresis = com232::pp[1];
-    std::fprintf(s.out, "%s\n", record::Header());
+    // A write that fails cuts the output back to no less than what it held before.
     std::fflush(s.out);
+    long long wholeSize = RegularFileSize(s.out);
+    {
+        int rc = ExitDone;
+        if (!writeLine(s, record::Header(), wholeSize, rc)) return rc;
+    }
     pause(RamPause);
 
     stopRequested = 0;
@@ -68,9 +98,9 @@ int cmdLive(Session& s) {
             std::memcpy(com232::databuf, held.rec, AnzData);
             com232::CopyDatatoVars();
             char row[256];
-            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0)
-                std::fprintf(s.out, "%s\n", row);
-            std::fflush(s.out);
+            if (record::FormatRow(row, sizeof row, held.when, held.at, held.rec, hysteresis) > 0 &&
+                !writeLine(s, row, wholeSize, rc))
+                break;
             ++rows;
         }
         if (stopRequested || (s.o.count > 0 && rows >= s.o.count)) break;

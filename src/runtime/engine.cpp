@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -16,7 +17,21 @@ QApplication* theApp = nullptr;
 
 using detail::theApp;
 
+namespace {
+
+// A file grown past the size limit of the process (ulimit -f) is a failed write the
+// program reports, as a full disk is, rather than a signal that ends it with the last
+// row cut short.
+void writeErrorsInsteadOfSignals() {
+#if defined(SIGXFSZ)
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+} // namespace
+
 int InitRuntime(int* argc, char** argv) {
+    writeErrorsInsteadOfSignals();
     if (QCoreApplication::instance()) {
         theApp = qobject_cast<QApplication*>(QCoreApplication::instance());
         detail::StartClock();
@@ -34,6 +49,7 @@ int InitRuntime(int* argc, char** argv) {
 }
 
 int InitRuntimeNoDisplay(int* argc, char** argv) {
+    writeErrorsInsteadOfSignals();
     if (!QCoreApplication::instance()) new QCoreApplication(*argc, argv);
     detail::StartClock();
     return 0;

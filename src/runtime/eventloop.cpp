@@ -31,12 +31,23 @@ void StartClock() {
 namespace {
 QTimer* wakeTimer = nullptr;
 double lastPump = -1.0;
+constexpr int idleNudgeMs = 250;
 } // namespace
 
 using namespace detail;
 
 int RunUserInterface() {
     auto* dispatcher = QAbstractEventDispatcher::instance();
+    // The window system's events are handed over only when its event source is woken. An
+    // event left behind in the platform's queue (the window's close, say) would otherwise
+    // wait, with the program asleep, until the next event of the window system came: the
+    // loop is woken a few times a second so that whatever waits there is taken.
+    QTimer nudge;
+    if (dispatcher && theApp) {
+        nudge.setInterval(idleNudgeMs);
+        QObject::connect(&nudge, &QTimer::timeout, [dispatcher] { dispatcher->wakeUp(); });
+        nudge.start();
+    }
     while (!quitFlag && dispatcher) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -100,6 +111,7 @@ int ProcessSystemEvents() {
         }
     }
     detail::ServiceSerial();
+    detail::ServiceTickers();
     if (pumpHook) pumpHook(Timer());
     return 0;
 }

@@ -74,6 +74,9 @@ std::string PermissionAdvice(const std::string& path, const std::string& owner,
 // a directory, a socket...): `what` says what it is. Found without opening it.
 bool NotASerialDevice(const std::string& path, std::string& what);
 
+// The program's periodic callbacks whose time has come (ticker.cpp); run by every pump.
+void ServiceTickers();
+
 // Whether Qt will find a display to start on (display.cpp); `why` says what is wrong.
 bool DisplayReachable(int argc, char** argv, std::string& why);
 

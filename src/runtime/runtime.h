@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 namespace runtime {
 
@@ -169,6 +170,13 @@ int ProcessSystemEvents();
 double Timer();
 void Sleep(int milliseconds);
 
+// A function called about every `periodSeconds` (from the event pump, on the run-time's
+// clock, and while the program idles in its event loop), until stopped. Starting it
+// again restarts its period.
+using TickCallbackPtr = void (*)();
+void StartTicker(TickCallbackPtr callback, double periodSeconds);
+void StopTicker(TickCallbackPtr callback);
+
 // ---- files --------------------------------------------------------------------
 // Text files only (fileType 1), one group, values one per line. The save replaces the
 // file only once the new content is complete (WriteWholeFile), and refuses a path that
@@ -201,6 +209,19 @@ PathKind ExaminePath(const char* path, const char** what = nullptr);
 // followed (the file it names is replaced, the link stays); a replaced file keeps its
 // permissions. FILE_OK, FILE_NOT_A_FILE (nothing opened or changed) or FILE_WRITE_FAILED.
 int WriteWholeFile(const char* path, const void* data, std::size_t size);
+
+// Files written a row at a time. Null while `path` still names the file `file` has open;
+// else why not, to follow the path in a message: "was deleted", "was renamed or moved
+// away", "was replaced by another file". A path that cannot be looked at for another
+// reason (a folder's permissions) counts as still naming it.
+const char* FileGoneFromPath(std::FILE* file, const char* path);
+// The size of the regular file `file` has open, or -1 when it is not a regular file.
+long long RegularFileSize(std::FILE* file);
+// After a failed write: drops what `file` still holds unwritten and, when it is a regular
+// file grown past `wholeSize` (its RegularFileSize after the last whole row), cuts it back
+// to that size, so that no row is left written in part. errno is kept. False when it
+// could not be cut (not a regular file, or the system refused).
+bool CutToLastWholeRow(std::FILE* file, long long wholeSize);
 
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) {

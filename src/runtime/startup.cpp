@@ -121,6 +121,12 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     o.simulate = parser.p.isSet(parser.simulate);
     o.screenshot = parser.p.value(parser.screenshot).toStdString();
     o.record = parser.p.value(parser.record).toStdString();
+    for (const QString& v : parser.p.values(parser.record))
+        if (v.isEmpty()) {
+            // An empty name would otherwise be taken as no recording at all, unnoticed.
+            o.error = "--record wants the name of a CSV file, not an empty one";
+            return o;
+        }
     for (const QString& v : parser.p.values(parser.port)) {
         const int eq = int(v.indexOf('='));
         bool ok = false;
