@@ -32,6 +32,7 @@ void closeDialogs() {
 } // namespace
 
 int InitRuntime(int* argc, char** argv) {
+    detail::WriteErrorsInsteadOfSignals();
     if (QCoreApplication::instance()) {
         theApp = qobject_cast<QApplication*>(QCoreApplication::instance());
         detail::StartClock();
