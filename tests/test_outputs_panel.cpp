@@ -314,3 +314,26 @@ TEST(RecordProgram, AScreenshotIntoAFifoIsRefusedAndTheProgramEnds) {
         << out.toStdString();
     EXPECT_EQ(node(fifo.toStdString()).mode & S_IFMT, unsigned(S_IFIFO));
 }
+
+// The panel's byte trace: the line check and the RAM read at start-up, sent and received
+// in hex on stderr; nothing of it without the switch.
+TEST(PanelTrace, TraceShowsTheStartUpExchangeInHex) {
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("shot.png");
+    QByteArray out;
+    ASSERT_EQ(runProgram(VARNO_PATH, {"--simulate", "--trace", "--screenshot", shot}, &out, 20000,
+                         {{"QT_LOGGING_RULES", ""}}),
+              0)
+        << out.toStdString();
+    const std::string text = out.toStdString();
+    EXPECT_NE(text.find("varno.link:"), std::string::npos) << text;
+    EXPECT_NE(text.find("COM1 sent 17: 55 07 00 00"), std::string::npos) << text;
+    EXPECT_NE(text.find("COM1 received 3: AA 03 00"), std::string::npos) << text;
+    const std::size_t read = text.find("COM1 sent 17: 55 03");
+    ASSERT_NE(read, std::string::npos) << text;
+    EXPECT_NE(text.find("COM1 received 15: ", read), std::string::npos) << text;
+    ASSERT_EQ(runProgram(VARNO_PATH, {"--simulate", "--screenshot", shot}, &out, 20000,
+                         {{"QT_LOGGING_RULES", ""}}),
+              0);
+    EXPECT_EQ(out.toStdString().find("varno.link"), std::string::npos) << out.toStdString();
+}
