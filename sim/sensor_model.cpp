@@ -3,6 +3,7 @@
 #include "sensor_model.h"
 
 #include "runtime/bytelist.h"
+#include "sensor/protocol.h" // the request codes, as the programs send them
 
 #include <algorithm>
 #include <cstring>
@@ -95,28 +96,28 @@ void SensorModel::parseFrames() {
 void SensorModel::handleFrame(std::uint8_t code, const ParamBlock& payload, double t) {
     advanceTo(t);
     switch (code) {
-    case 1:
+    case sensor::req::WriteRam:
         ram_ = payload;
         break;
-    case 2:
+    case sensor::req::WriteEeprom:
         setEeprom(payload);
         ++eepromWrites_;
         break;
-    case 3:
+    case sensor::req::ReadRam:
         queueReply({ram_.begin(), ram_.end()}, t);
         break;
-    case 4:
+    case sensor::req::ReadEeprom:
         queueReply({eeprom_.begin(), eeprom_.end()}, t);
         break;
-    case 5: {
+    case sensor::req::Live: {
         const auto live = buildLive();
         queueReply({live.begin(), live.end()}, t);
         break;
     }
-    case 6:
+    case sensor::req::JumpBuffer:
         queueReply({jump_.begin(), jump_.end()}, t);
         break;
-    case 7:
+    case sensor::req::LineCheck:
         queueReply({0xAA, 0x03, static_cast<std::uint8_t>(cfg_.faults.wrongLineCheck ? 1 : 0)},
                    t);
         break;

@@ -1,4 +1,5 @@
 #include "Varnov30.h"
+#include "runtime/log.h"
 
 #include "capture.h"
 #include "com232.h"
@@ -67,13 +68,27 @@ bool PanelComplete(int pnl) {
     for (const MapEntry& e : controlMap) {
         const char* kind = CtrlKindName(pnl, e.id);
         if (kind && std::strcmp(kind, e.kind) == 0) continue;
-        std::fprintf(stderr, "varno: panel file Varnov30.uir is damaged: control %s (id %d) %s\n",
+        log::WarningF(log::Panel, "varno: panel file Varnov30.uir is damaged: control %s (id %d) %s",
                      e.name, e.id, kind ? "is of another kind" : "is missing");
         ok = false;
     }
     return ok;
 }
 
+} // namespace
+
+namespace {
+bool reconnecting = false; // the port is being opened again after its device came back
+
+// What the operator starts is his, with its usual reports, even when it runs while the
+// program is opening the port again by itself.
+struct OperatorAction {
+    bool was = com232::unattended;
+    OperatorAction() { com232::unattended = false; }
+    ~OperatorAction() { com232::unattended = was; }
+    OperatorAction(const OperatorAction&) = delete;
+    OperatorAction& operator=(const OperatorAction&) = delete;
+};
 } // namespace
 
 void PortEvent(int port, int event) {
@@ -83,15 +98,15 @@ void PortEvent(int port, int event) {
             com232::poll = 0; // the acquisition ends as a failed reply ends it
             com232::TimeoutReport();
         }
-        // The whole device name is shown, however long (a by-id name easily is).
-        char text[320];
-        std::snprintf(text, sizeof text, "Port lost: %s", PortDeviceName(port));
-        std::strncpy(com232::szStatus, text, sizeof com232::szStatus - 1);
-        com232::szStatus[sizeof com232::szStatus - 1] = '\0';
-        SetCtrlVal(panel, PANEL_STATUS, text);
-    } else if (event == PORT_BACK && !QuitPending() && GetInQLen(port) < 0) {
-        // (a notice still queued when the operator had reopened the port is stale)
+        com232::ShowPortLost(port);
+    } else if (event == PORT_BACK && !reconnecting && !QuitPending() && GetInQLen(port) < 0) {
+        // (a notice still queued when the operator had reopened the port is stale; one
+        // that comes while the port is being opened again is told again a second later)
+        reconnecting = true;
+        com232::unattended = true;
         ReopenPort();
+        com232::unattended = false;
+        reconnecting = false;
     }
 }
 
@@ -116,8 +131,8 @@ int WinMain(void* hInstance, void* /*hPrevInstance*/, char* /*lpszCmdLine*/, int
     InstallPortEventCallback(PortEvent);
     if (GetProjectDir(proj_dir) < 0) {
         // Never a truncated folder: the file dialog then starts in the working folder.
-        std::fprintf(stderr, "varno: program folder path too long; the file dialog starts in "
-                             "the working folder\n");
+        log::WarningF(log::Panel, "varno: program folder path too long; the file dialog starts in "
+                             "the working folder");
         proj_dir[0] = '\0';
     }
     InitVars();
@@ -174,6 +189,7 @@ void help(const char* text) { MessagePopup("Info", text); }
     VARNO_CTRL_CALLBACK(name) {                                                            \
         (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2; \
         if (event == EVENT_COMMIT) {                                                       \
+            OperatorAction byOperator;                                                     \
             action;                                                                        \
         } else if (event == EVENT_RIGHT_CLICK) {                                           \
             help(text);                                                                    \

@@ -57,6 +57,21 @@ void showFailure(const char* what) {
     SetCtrlVal(pnl(), PANEL_RECORD, 0);
 }
 
+// A few times a second while recording, acquiring or not: a file deleted, renamed or
+// replaced meanwhile ends the recording, said as a write error is.
+constexpr double filePeriod = 0.25;
+
+void lookAtFile() {
+    if (!record::Active()) {
+        StopTicker(lookAtFile);
+        return;
+    }
+    if (!record::StillInPlace()) {
+        StopTicker(lookAtFile);
+        showFailure("Recording stopped");
+    }
+}
+
 bool start(const char* path) {
     arrival.held = false;
     if (!record::Start(path, Timer())) {
@@ -65,10 +80,12 @@ bool start(const char* path) {
     }
     SetCtrlVal(pnl(), PANEL_RECORD, 1);
     showRows();
+    StartTicker(lookAtFile, filePeriod);
     return true;
 }
 
 void stop() {
+    StopTicker(lookAtFile);
     if (!record::Active()) return;
     record::Stop();
     showState("Stopped: " + std::to_string(record::Rows()) + " rows in " + baseName(record::Path()),
@@ -85,6 +102,16 @@ bool endsWith(const std::string& s, const char* tail) {
 
 void exportMessage(const std::string& text) {
     MessagePopup("Export", text.c_str());
+}
+
+// Why nothing was saved: the name is taken by something that is no file (a device, a FIFO,
+// a folder), which is left as it is.
+std::string notAFile(const std::string& file) {
+    const char* what = "a special file";
+    ExaminePath(file.c_str(), &what);
+    return "The name\n" + file + "\nis " + what +
+           ", not a regular file: it was left as it is and nothing was saved.\n"
+           "Please choose another name.";
 }
 
 int graphOnView() {
@@ -124,6 +151,7 @@ void Confirmed(const unsigned char* rec) {
     arrival.held = false;
     if (!record::Active()) return;
     if (!record::Append(rec, arrival.hysteresis, arrival.time, arrival.iso)) {
+        StopTicker(lookAtFile);
         showFailure("Recording stopped");
         return;
     }
@@ -161,14 +189,14 @@ void ToggleRecord() {
     start(chosenFile);
 }
 
-bool WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold) {
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    bool ok = std::fprintf(f, "sample,value,threshold\n") > 0;
-    for (int i = 0; i < sensor::JumpBufLen && ok; ++i) // numbered as the axis numbers them
-        ok = std::fprintf(f, "%d,%u,%u\n", i, unsigned(jumpbuf[i]), unsigned(threshold)) > 0;
-    ok = std::fflush(f) == 0 && ok && !std::ferror(f);
-    return std::fclose(f) == 0 && ok;
+int WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold) {
+    std::string text = "sample,value,threshold\n";
+    char row[48];
+    for (int i = 0; i < sensor::JumpBufLen; ++i) { // numbered as the axis numbers them
+        std::snprintf(row, sizeof row, "%d,%u,%u\n", i, unsigned(jumpbuf[i]), unsigned(threshold));
+        text += row;
+    }
+    return WriteWholeFile(path, text.data(), text.size());
 }
 
 void Export(const unsigned char* jumpbuf, unsigned char threshold) {
@@ -193,7 +221,10 @@ void Export(const unsigned char* jumpbuf, unsigned char threshold) {
                           "The graph on view is saved as a picture: choose a name ending .png.");
             return;
         }
-        if (!WriteJumpBufferCsv(file.c_str(), jumpbuf, threshold))
+        const int rc = WriteJumpBufferCsv(file.c_str(), jumpbuf, threshold);
+        if (rc == FILE_NOT_A_FILE)
+            exportMessage(notAFile(file));
+        else if (rc != FILE_OK)
             exportMessage("The file\n" + file +
                           "\ncould not be written (the folder may be protected or the disk "
                           "full).");
@@ -207,7 +238,10 @@ void Export(const unsigned char* jumpbuf, unsigned char threshold) {
         }
         file += ".png";
     }
-    if (SaveGraphImage(pnl(), graph, file.c_str()) != 0)
+    const int rc = SaveGraphImage(pnl(), graph, file.c_str());
+    if (rc == FILE_NOT_A_FILE)
+        exportMessage(notAFile(file));
+    else if (rc != 0)
         exportMessage("The picture\n" + file +
                       "\ncould not be saved (the folder may be protected or the disk full).");
 }

@@ -26,8 +26,8 @@ void ToggleRecord();
 // threshold drawn with it) as CSV, by the name's ending.
 void Export(const unsigned char* jumpbuf, unsigned char threshold);
 
-// The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold.
-// Returns false when the file cannot be written.
-bool WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold);
+// The jump buffer with its threshold line: a header, then 16 rows sample,value,threshold,
+// written as a whole (runtime::WriteWholeFile). Returns its result: 0 when written.
+int WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold);
 
 } // namespace capture

@@ -2,6 +2,7 @@
 
 #include "runtime/runtime.h"
 
+#include <cstdio>
 #include <cstring>
 
 using namespace runtime;
@@ -42,6 +43,7 @@ int& nBytesW = st().nBytesW;
 int& nBytesR = st().nBytesR;
 int& poll = st().poll;
 char szStatus[64] = {};
+bool unattended = false;
 
 const char InfoTimeout[] = " ATTENTION! \n \n TIMEOUT \n NO SERIAL CONNECTION TO SENSOR";
 const char LineOkText[] = "LINE OK                              V3.0";
@@ -65,6 +67,14 @@ void showStatus(const char* text) {
 }
 
 } // namespace
+
+void ShowPortLost(int port) {
+    char text[320];
+    std::snprintf(text, sizeof text, "Port lost: %s", PortDeviceName(port));
+    std::strncpy(szStatus, text, sizeof szStatus - 1);
+    szStatus[sizeof szStatus - 1] = '\0';
+    if (panelSide.showStatus) panelSide.showStatus(text);
+}
 
 void SetPanelSide(const PanelSide& side) {
     panelSide = side;
@@ -100,7 +110,12 @@ void InitRS232(int port) {
     // read it without another pop-up: the status line's tooltip.
     if (panelSide.showOpenFailure) panelSide.showOpenFailure(ret < 0 ? PortOpenFailure(port) : "");
     if (ret < 0) {
-        showStatus(OpenResultText(ret));
+        // A device that came back and went again before it could be opened is still lost
+        // (and still watched).
+        if (unattended && ret == RS_NO_PORT_FOUND)
+            ShowPortLost(port);
+        else
+            showStatus(OpenResultText(ret));
         return;
     }
     CheckComLine();

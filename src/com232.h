@@ -54,6 +54,14 @@ extern char szStatus[64];
 extern const char InfoTimeout[];
 extern const char LineOkText[];
 
+// Set while the program opens the port again by itself (its device came back), not at the
+// operator's request: a failure then shows on the status line only, never as a pop-up,
+// and a device gone again meanwhile is said as such ("Port lost: <device>").
+extern bool unattended;
+
+// "Port lost: <device>" on the status line, the whole device name however long.
+void ShowPortLost(int port);
+
 // What the link leaves to the panel: the status line and its tooltip, the TIMEOUT report,
 // and what follows a good line check (the parameter read). Set by the panel's side.
 struct PanelSide {
@@ -89,7 +97,8 @@ enum class Reply { Complete, Failed, Stopped };
 Reply AwaitReply(int expected, bool live = false);
 
 // The failure report, by the panel's side: "TIMEOUT" in the status line, then the modal
-// INFO pop-up. Nothing is reported once the program is closing.
+// INFO pop-up. Nothing is reported once the program is closing. While `unattended`, only
+// the status line says it: "Port lost: <device>" when the port was lost, else "TIMEOUT".
 void TimeoutReport();
 
 } // namespace com232

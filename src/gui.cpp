@@ -204,6 +204,15 @@ void PreRequestDelay() {
 
 void TimeoutReport() {
     if (QuitPending()) return;
+    if (com232::unattended) {
+        if (GetInQLen(com232::com) < 0) {
+            com232::ShowPortLost(com232::com);
+        } else {
+            std::strcpy(com232::szStatus, "TIMEOUT");
+            SetCtrlVal(pnl(), PANEL_STATUS, com232::szStatus);
+        }
+        return;
+    }
     SetCtrlVal(pnl(), PANEL_STATUS, "TIMEOUT");
     MessagePopup("INFO", com232::InfoTimeout);
 }
@@ -253,7 +262,14 @@ int SendParaToFile() {
     if (r < 1) return r;
     GetPanelValues();
     com232::CopyVarsToPP();
-    if (!sensor::WriteParamFile(file_name, com232::pp)) {
+    std::string why;
+    if (!sensor::WriteParamFile(file_name, com232::pp, &why)) {
+        if (!why.empty()) {
+            fileMessage(std::string("The parameter file\n") + file_name + "\ncould not be saved: " +
+                        why + ", and was left as it is.\n"
+                              "The parameters are still on the panel; nothing was lost.");
+            return FILE_NOT_A_FILE;
+        }
         fileMessage(std::string("The parameter file\n") + file_name +
                     "\ncould not be saved (the folder may be protected or the disk full).\n"
                     "The parameters are still on the panel; nothing was lost.");

@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include "runtime/runtime.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,11 +17,20 @@ std::FILE* file = nullptr;
 std::string path;
 double started = 0.0;
 int rows = 0;
+long long wholeSize = 0; // the file's size after its last whole row
 char lastError[512] = {};
 
 void fail(const char* what) {
     std::snprintf(lastError, sizeof lastError, "%s %s: %s", what, path.c_str(),
                   std::strerror(errno ? errno : EIO));
+}
+
+// After a failed write: the row written only in part is cut off (a value cut short could
+// pass for another), and the file is closed with nothing more written.
+void abandon() {
+    runtime::CutToLastWholeRow(file, wholeSize);
+    std::fclose(file);
+    file = nullptr;
 }
 
 bool startsWithHeader();
@@ -77,6 +88,14 @@ bool startsWithHeader() {
 bool Start(const char* p, double now) {
     Stop();
     path = p ? p : "";
+    // Rows go only into a regular file: a FIFO would hold the program at the opening, and
+    // a device or folder is no recording. Looked at without opening it.
+    const char* what = "";
+    if (!path.empty() && runtime::ExaminePath(path.c_str(), &what) == runtime::PathKind::NotAFile) {
+        std::snprintf(lastError, sizeof lastError, "Not a file to record into (it is %s): %s", what,
+                      path.c_str());
+        return false;
+    }
     errno = 0;
     file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab+");
     if (!file) {
@@ -88,6 +107,7 @@ bool Start(const char* p, double now) {
     lastError[0] = '\0';
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
+    wholeSize = size > 0 ? size : 0;
     const char* lead = nullptr;
     if (size == 0) {
         lead = Header();
@@ -104,10 +124,21 @@ bool Start(const char* p, double now) {
     std::fseek(file, 0, SEEK_END);
     if (lead && (std::fprintf(file, "%s\n", lead) < 0 || std::fflush(file) != 0)) {
         fail("Cannot write to");
-        Stop();
+        abandon();
         return false;
     }
+    wholeSize = runtime::RegularFileSize(file);
     return true;
+}
+
+bool StillInPlace() {
+    if (!file) return true;
+    const char* gone = runtime::FileGoneFromPath(file, path.c_str());
+    if (!gone) return true;
+    std::snprintf(lastError, sizeof lastError, "%s %s", path.c_str(), gone);
+    std::fclose(file);
+    file = nullptr;
+    return false;
 }
 
 void Stop() {
@@ -140,10 +171,10 @@ bool Append(const unsigned char* rec, unsigned char hysteresis, double now, cons
     if (n < 0 || std::fprintf(file, "%s\n", row) < 0 || std::fflush(file) != 0 ||
         std::ferror(file)) {
         fail("Cannot write to");
-        std::fclose(file);
-        file = nullptr;
+        abandon();
         return false;
     }
+    wholeSize = runtime::RegularFileSize(file);
     ++rows;
     return true;
 }

@@ -23,9 +23,9 @@ void IsoTimeNow(char* out, std::size_t size);
 void IsoTime(std::chrono::system_clock::time_point when, char* out, std::size_t size);
 
 // Starts recording into `path` (appended to; the header is written only into a new or
-// empty file, and a last row cut short by an earlier failure is ended first). `now` is the
-// monotonic clock in seconds (the run-time's Timer()). Returns false, with LastError() saying why,
-// when the file cannot be opened.
+// empty file, and a last row cut short by a crash is ended first; one cut short by a
+// failed write was cut off then). `now` is the monotonic clock in seconds (the run-time's
+// Timer()). Returns false, with LastError() saying why, when the file cannot be opened.
 bool Start(const char* path, double now);
 // Ends the recording and closes the file.
 void Stop();
@@ -33,12 +33,17 @@ bool Active();
 const char* Path();
 // Rows written since Start.
 int Rows();
-// Why the last Start or Append failed.
+// Why the last Start or Append failed, or StillInPlace found the file gone.
 const char* LastError();
+
+// Whether the recording's path still names the file written to. A file deleted, renamed
+// or replaced meanwhile stops the recording (false; LastError() names the file and what
+// became of it). True while not recording.
+bool StillInPlace();
 
 // Appends the row for one record, `now` and `isoTime` being when it arrived (isoTime null:
 // the present time). A write error (disk full, file gone) stops the recording and returns
-// false; LastError() says why.
+// false; LastError() says why. The file is left ending with its last whole row.
 bool Append(const unsigned char* rec, unsigned char hysteresis, double now,
             const char* isoTime = nullptr);
 

@@ -65,6 +65,12 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     o.trace = cl.isSet("trace");
     o.screenshot = cl.value("screenshot");
     o.record = cl.value("record");
+    for (const std::string& v : cl.values("record"))
+        if (v.empty()) {
+            // An empty name would otherwise be taken as no recording at all, unnoticed.
+            o.error = "--record wants the name of a CSV file, not an empty one";
+            return o;
+        }
     for (const std::string& v : cl.values("port")) {
         const std::size_t eq = v.find('=');
         const std::size_t first = !v.empty() && v[0] == '+' ? 1 : 0; // "+3" is 3

@@ -28,6 +28,7 @@ inline void clearModuleState() {
     tstart = tdiff = 0.0;
     nBytesW = nBytesR = 0;
     com232::poll = 0;
+    com232::unattended = false;
     gui::para = 0;
     gui::source = 0;
     std::memset(gui::alldata, 0, sizeof gui::alldata);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,8 +25,10 @@ inline const Bytes sensorRecord{200, 100, 150, 0x10, 0x00, 0x40, 0x00, 0x20, 0x0
 inline const Bytes sensorLineOk{0xAA, 0x03, 0x00};
 
 inline Bytes frame(std::uint8_t code, const Bytes& block = Bytes(15, 0)) {
-    Bytes f{0x55, code};
-    f.insert(f.end(), block.begin(), block.end());
+    Bytes f(2 + block.size());
+    f[0] = 0x55;
+    f[1] = code;
+    std::copy(block.begin(), block.end(), f.begin() + 2);
     return f;
 }
 

@@ -4,6 +4,7 @@
 #include "pty_peer.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <fcntl.h>
@@ -11,6 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <tuple>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -152,6 +159,75 @@ TEST(CliProgram, UsageAndPortErrors) {
     r = runProgram({"--port", "/nonexistent/tty", "check"});
     EXPECT_EQ(r.code, 4);
     EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+}
+
+// live with its output on a full file system (a file size limit, as a full disk fails a
+// write part way) and on /dev/full: exit 4 at the first failed write, whole rows only.
+TEST(CliProgram, LiveIntoAFullOutputExitsFourWithWholeRowsOnly) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("sensor");
+    QProcess sim;
+    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    auto liveInto = [&](const QString& out, rlim_t limit, double& seconds) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(out);
+        if (limit > 0)
+            p.setChildProcessModifier([limit] {
+                rlimit r{};
+                getrlimit(RLIMIT_FSIZE, &r);
+                r.rlim_cur = limit;
+                setrlimit(RLIMIT_FSIZE, &r);
+            });
+        QElapsedTimer t;
+        t.start();
+        p.start(VARNO_CLI_PATH, {"--port", link, "live"});
+        if (!p.waitForFinished(10000)) {
+            p.kill();
+            p.waitForFinished(3000);
+            return std::pair<int, std::string>{-1, "did not end"};
+        }
+        seconds = t.elapsed() / 1000.0;
+        return std::pair<int, std::string>{
+            p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            p.readAllStandardError().toStdString()};
+    };
+    const QString file = dir.filePath("rows.csv");
+    double seconds = 0;
+    auto [code, err] = liveInto(file, 600, seconds);
+    EXPECT_EQ(code, 4) << err;
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+    std::ifstream in(file.toStdString(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_LE(text.size(), 600u);
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("time,t_s,dat0,", 0), 0u) << text;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
+        ++rows;
+    }
+    EXPECT_GE(rows, 5); // rows of about 60 bytes: 8 fit
+    EXPECT_GT(text.size() + 70, 600u); // and no whole row was cut off with the part
+
+    if (QFileInfo::exists("/dev/full")) {
+        std::tie(code, err) = liveInto("/dev/full", 0, seconds);
+        EXPECT_EQ(code, 4) << err;
+        EXPECT_LT(seconds, 3.0);
+        EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
 }
 
 // The byte trace, as a service engineer switches it on: every frame sent and every byte

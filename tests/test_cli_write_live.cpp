@@ -1,9 +1,16 @@
 // varno-cli in-process: write (a bad file puts nothing on the line, --verify names every
-// differing byte) and live (a row only per confirmed record, strays, a clean stop).
+// differing byte) and live (a row only per confirmed record, strays, a clean stop, an
+// output that fills).
 #include "cli_fixture.h"
 #include "sim_endpoint.h"
 
 #include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <sys/resource.h>
 
 // ---- write --------------------------------------------------------------------------------
 
@@ -157,4 +164,82 @@ TEST_F(Cli, LiveWithoutAnAnswerToTheRamReadExitsOneWithoutLiveRequests) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(asBytes(written()), frameFor(3, zeros15.data()));
     EXPECT_EQ(r.out, "");
+}
+
+// ---- live into an output that fills -------------------------------------------------------
+
+namespace {
+
+// varno-cli live with its rows going to `out`; the result's out is empty.
+Result runInto(std::FILE* out, std::vector<std::string> args) {
+    args.insert(args.begin(), "varno-cli");
+    std::vector<const char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.c_str());
+    std::FILE* err = std::tmpfile();
+    const double t0 = rt::Timer();
+    const int code = cli::Main(int(argv.size()), argv.data(), out, err);
+    const double t = rt::Timer() - t0;
+    return {code, "", readAll(err), t};
+}
+
+} // namespace
+
+TEST_F(Cli, LiveIntoAFullDeviceExitsFourBeforeAnyLiveRequest) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    if (!full) GTEST_SKIP() << "no /dev/full here";
+    auto p = peer([](std::uint8_t code) {
+        return code == 5 ? liveRecord(1) : standardAnswer(code);
+    });
+    const Result r = runInto(full, {"live"});
+    std::fclose(full);
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    // The header could not be written: no live request went out.
+    EXPECT_EQ(asBytes(written()), frameFor(3, zeros15.data()));
+}
+
+TEST_F(Cli, LiveIntoAFileThatFillsExitsFourAndTheFileEndsWithAWholeRow) {
+    int records = 0;
+    peer([&](std::uint8_t code) { return code == 5 ? liveRecord(++records) : standardAnswer(code); });
+    const std::string file = path("rows.csv");
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    // A size limit makes a write fail part way through a row, as a full disk does.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 73 + 1 + 3 * 60 + 25; // the header, three rows and part of the fourth
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Result r = runInto(out, {"live"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    std::fclose(out);
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ends with the last whole row"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, 3.0);
+    std::ifstream in(file, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n') << text;
+    // The header and whole rows, each with the record's values, none after the failure.
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "time,t_s,dat0,dat1,norm,edge,in0,in1,trsh,hysteresis,edge_pct,win_pct");
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        ++rows;
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 11) << line;
+        EXPECT_NE(line.find("," + std::to_string(rows) + "," + std::to_string(200 - rows) +
+                            ",50,256,512,256,77,150,50,50"),
+                  std::string::npos)
+            << line;
+    }
+    EXPECT_GE(rows, 2);
+    EXPECT_LE(rows, 4);
+    EXPECT_LE(records, rows + 1); // no cycle after the failed row
 }

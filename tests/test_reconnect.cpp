@@ -217,6 +217,68 @@ TEST_F(Reconnect, TheWatchLooksAboutOnceASecond) {
     EXPECT_FALSE(rt::detail::Watched(3));
 }
 
+TEST_F(Reconnect, ADeviceGoneAgainDuringTheReconnectsLineCheckSaysPortLostWithoutAPopUp) {
+    openWithLineCheck();
+    unplug();
+    // It comes back, and goes again before it answers the line check.
+    double checkAt = -1;
+    peer->onFrame = [&](const Bytes& f, double now) -> std::vector<ScriptedPeer::Chunk> {
+        if (f[1] == 7 && checkAt < 0) checkAt = now;
+        return {}; // late: no answer yet
+    };
+    th::SetPumpHook([&](double now) {
+        if (checkAt >= 0 && now - checkAt > 0.5) peer->gone = true;
+    });
+    peer->gone = false;
+    ASSERT_TRUE(pumpUntil([&] { return checkAt >= 0; }, 2.0));
+    ASSERT_TRUE(pumpUntil([&] { return rt::Timer() - checkAt > 3.2; }, 4.0));
+    th::SetPumpHook(nullptr);
+    EXPECT_EQ(status(), "Port lost: simulated sensor");
+    EXPECT_TRUE(popups.empty()); // the operator asked for nothing
+    EXPECT_FALSE(th::PortOpen(1));
+    EXPECT_TRUE(rt::detail::Watched(1));
+    // Watched still: when it is back for good, it opens and answers.
+    answering(peer);
+    peer->gone = false;
+    ASSERT_TRUE(pumpUntil([&] { return status() == lineOkText; }, 3.0)) << status();
+    EXPECT_TRUE(th::PortOpen(1));
+    EXPECT_TRUE(popups.empty());
+}
+
+TEST_F(Reconnect, ADeviceBackButSilentSaysTimeoutOnTheStatusLineOnlyUnlessTheOperatorAsks) {
+    openWithLineCheck();
+    unplug();
+    peer->onFrame = [](const Bytes&, double) { return std::vector<ScriptedPeer::Chunk>{}; };
+    peer->gone = false;
+    const std::size_t before = peer->frames.size();
+    ASSERT_TRUE(pumpUntil([&] { return peer->frames.size() > before; }, 2.0));
+    pumpFor(3.5);
+    EXPECT_EQ(status(), "TIMEOUT");
+    EXPECT_TRUE(popups.empty());
+    EXPECT_TRUE(th::PortOpen(1));
+
+    // Again, and this time the operator presses Get (F10) while the line check waits: his
+    // request is reported as ever, the program's own check still is not.
+    unplug();
+    peer->gone = false;
+    const std::size_t lost = peer->frames.size();
+    bool pressed = false;
+    th::SetPumpHook([&](double) {
+        if (!pressed && peer->frames.size() > lost) {
+            pressed = true;
+            th::FireEvent(panel, PANEL_BUTTON_GET, rt::EVENT_COMMIT);
+        }
+    });
+    ASSERT_TRUE(pumpUntil([&] { return pressed; }, 2.0));
+    pumpFor(4.0);
+    th::SetPumpHook(nullptr);
+    ASSERT_EQ(peer->frames.size(), lost + 2); // the line check and the operator's read
+    EXPECT_EQ(peer->frames[lost][1], 7);
+    EXPECT_EQ(peer->frames[lost + 1][1], 3);
+    EXPECT_EQ(countPopups("INFO"), 1);
+    EXPECT_EQ(status(), "TIMEOUT");
+}
+
 // ---- real time over pseudo-terminals ---------------------------------------------------
 
 namespace {
@@ -399,6 +461,42 @@ TEST_F(RealReconnect, TheStandAloneSimulatorStoppedAndStartedOnTheSameLink) {
     EXPECT_TRUE(again.waitForFinished(5000));
 }
 
+TEST_F(RealReconnect, ATerminalGoneAgainDuringTheReconnectsLineCheckSaysPortLost) {
+    auto first = std::make_unique<PtyPeer>();
+    ASSERT_TRUE(first->ok());
+    pointLinkAt(first->path());
+    rt::BindSerialDevice(1, link.c_str());
+    far = first.get();
+    com232::InitRS232(1);
+    ASSERT_EQ(status(), lineOkText);
+    far = nullptr;
+    first->close();
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    idle(0.5);
+    ASSERT_EQ(status(), "Port lost: " + link);
+
+    // Back as a terminal whose far end takes the line check, then goes before answering.
+    auto second = std::make_unique<PtyPeer>();
+    ASSERT_TRUE(second->ok());
+    double checkAt = -1;
+    th::SetPumpHook([&](double now) {
+        Bytes f;
+        while (checkAt < 0 && second->nextFrame(f))
+            if (f[1] == 7) checkAt = now;
+        if (checkAt >= 0 && now - checkAt > 0.3 && second->ok()) {
+            second->close();
+            ::unlink(link.c_str());
+        }
+    });
+    pointLinkAt(second->path());
+    idle(8.0, [&] { return checkAt >= 0 && rt::Timer() - checkAt > 3.3; });
+    th::SetPumpHook(nullptr);
+    ASSERT_GE(checkAt, 0.0) << "the line check never came";
+    EXPECT_EQ(status(), "Port lost: " + link);
+    EXPECT_TRUE(popups.empty());
+    EXPECT_FALSE(th::PortOpen(1));
+}
+
 // ---- why a port will not open ----------------------------------------------------------
 
 TEST_F(RealReconnect, ABusyPortSaysAnotherProgramHoldsIt) {
@@ -446,12 +544,13 @@ TEST_F(RealReconnect, APermissionErrorNamesTheGroupAndTheCommand) {
         ASSERT_EQ(::chown(dev.c_str(), 0, gid), 0);
         ASSERT_EQ(::chmod(dev.c_str(), 0660), 0);
     } else {
-        // The user owns the terminal's far side: taking every right away does it.
+        // The user owns the terminal's far side: taking the owner's rights away, the
+        // group keeping read and write, does it.
         struct stat st {};
         ASSERT_EQ(::stat(dev.c_str(), &st), 0);
         const struct group* named = ::getgrgid(st.st_gid);
         group = named ? named->gr_name : "dialout";
-        ASSERT_EQ(::chmod(dev.c_str(), 0), 0);
+        ASSERT_EQ(::chmod(dev.c_str(), 0060), 0);
     }
     int out[2];
     ASSERT_EQ(::pipe(out), 0);

@@ -1,6 +1,7 @@
 // Recording of the live data and the export of the graphs: the CSV rows against the records
 // fed in, appending, strays, write errors, a killed program, the pictures and the controls.
-#include "fixture.h"
+#include "child.h"
+#include "recording_fixture.h"
 
 #include "capture.h"
 #include "record.h"
@@ -19,129 +20,6 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
-
-namespace {
-
-std::vector<std::string> lines(const std::string& path) {
-    std::ifstream f(path);
-    std::vector<std::string> out;
-    for (std::string l; std::getline(f, l);)
-        out.push_back(l);
-    return out;
-}
-
-std::vector<std::string> split(const std::string& s) {
-    std::vector<std::string> out;
-    std::stringstream in(s);
-    for (std::string f; std::getline(in, f, ',');)
-        out.push_back(f);
-    if (!s.empty() && s.back() == ',') out.push_back("");
-    return out;
-}
-
-// Record number i: every value differs from its neighbours'; every 7th has IN0 = 0.
-Bytes recordNo(int i) {
-    const int in0 = i % 7 == 3 ? 0 : 400 + i;
-    return {std::uint8_t(i),        std::uint8_t(200 - i), std::uint8_t(50 + i),
-            std::uint8_t(i * 3),    std::uint8_t(1),       std::uint8_t(in0 & 0xFF),
-            std::uint8_t(in0 >> 8), std::uint8_t(100 + i), std::uint8_t(0),
-            std::uint8_t(90 + i)};
-}
-
-// The record's values as the CSV holds them, from dat0 to win_pct (no time columns).
-std::vector<std::string> expectedFields(const Bytes& r, int hysteresis) {
-    const unsigned edge = r[3] + 256u * r[4], in0 = r[5] + 256u * r[6], in1 = r[7] + 256u * r[8];
-    std::vector<std::string> v{std::to_string(r[0]), std::to_string(r[1]),
-                               std::to_string(r[2]), std::to_string(edge),
-                               std::to_string(in0),  std::to_string(in1),
-                               std::to_string(r[9]), std::to_string(hysteresis)};
-    v.push_back(in0 ? std::to_string(100 * edge / in0) : "");
-    v.push_back(in0 ? std::to_string(100 * in1 / in0) : "");
-    return v;
-}
-
-class Recording : public PanelTest {
-  protected:
-    QTemporaryDir dir;
-    std::shared_ptr<ScriptedPeer> peer;
-    int sent = 0;
-    std::vector<Bytes> sentRecords;
-    // Extra bytes sent behind record number `strayAfter` (1-based), none when 0.
-    int strayAfter = 0;
-
-    void SetUp() override {
-        PanelTest::SetUp();
-        record::Stop();
-        capture::SetStartupFile("");
-        initVars();
-        capture::Init();
-        peer = bindPeer(1);
-        peer->onFrame = [this](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
-            if (f[1] == 6) return {{0.05, Bytes{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6}}};
-            if (f[1] != 5) return {};
-            const Bytes r = recordNo(++sent);
-            sentRecords.push_back(r);
-            if (sent == strayAfter) return {{0.06, r}, {0.065, Bytes{0x55}}};
-            return {{0.06, r}};
-        };
-        ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
-        com232::com = 1;
-    }
-    void TearDown() override {
-        record::Stop();
-        PanelTest::TearDown();
-    }
-    std::string path(const char* name) { return dir.filePath(name).toStdString(); }
-    // The Record control switched on, the file dialog answering `file`.
-    void recordInto(const std::string& file) {
-        fileAnswer = {2, file};
-        rt::SetCtrlVal(panel, PANEL_RECORD, 1);
-        th::FireEvent(panel, PANEL_RECORD, rt::EVENT_VAL_CHANGED);
-        th::FireEvent(panel, PANEL_RECORD, rt::EVENT_COMMIT);
-    }
-    void recordOff() {
-        rt::SetCtrlVal(panel, PANEL_RECORD, 0);
-        th::FireEvent(panel, PANEL_RECORD, rt::EVENT_COMMIT);
-    }
-    // Acquires until `n` more records have been shown (the last is confirmed as the loop
-    // ends), or a failure ends it.
-    void acquire(int n) {
-        const int until = th::StripAppendCount(panel, PANEL_GRAPH_RAW) + n;
-        th::SetPumpHook([this, until](double) {
-            if (th::StripAppendCount(panel, PANEL_GRAPH_RAW) >= until) com232::poll = 0;
-        });
-        gui::GetData();
-        th::SetPumpHook(nullptr);
-    }
-    int messages() {
-        int n = 0;
-        for (auto& p : popups) n += p.kind == th::Popup::Message;
-        return n;
-    }
-    std::string rowsText() {
-        char buf[512] = {};
-        rt::GetCtrlVal(panel, PANEL_RECORD_ROWS, buf, sizeof buf);
-        return buf;
-    }
-    int rowsColor() {
-        int c = -1;
-        rt::GetCtrlAttribute(panel, PANEL_RECORD_ROWS, rt::ATTR_TEXT_COLOR, &c);
-        return c;
-    }
-    void expectRows(const std::vector<std::string>& rows, const std::vector<Bytes>& recs,
-                    int hysteresis) {
-        ASSERT_EQ(rows.size(), recs.size());
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const auto f = split(rows[i]);
-            ASSERT_EQ(f.size(), 12u) << rows[i];
-            EXPECT_EQ(std::vector<std::string>(f.begin() + 2, f.end()),
-                      expectedFields(recs[i], hysteresis))
-                << "row " << i;
-        }
-    }
-};
-
-} // namespace
 
 TEST_F(Recording, EveryConfirmedRecordIsOneRowWithTheValuesAsReceivedInOrder) {
     rt::SetCtrlVal(panel, PANEL_HYSTERESIS, 171);
@@ -252,11 +130,22 @@ TEST_F(Recording, AWriteErrorStopsTheRecordingWithAMessageAndTheAcquisitionGoesO
     const auto l = lines(file);
     ASSERT_GE(l.size(), 3u);
     EXPECT_LE(QFileInfo(QString::fromStdString(file)).size(), qint64(limit));
-    // The whole rows written are the records sent, in order.
-    const std::size_t whole = l.size() - 2; // header and the row cut short
+    // The row the limit cut short was cut off: the file ends with a whole row, and the
+    // whole rows written are the records sent, in order.
+    std::string content;
+    {
+        std::ifstream in(file, std::ios::binary);
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_FALSE(content.empty());
+    EXPECT_EQ(content.back(), '\n');
+    const std::size_t whole = l.size() - 1; // all but the header
+    EXPECT_GE(whole, 2u);
+    // No whole row was cut off with it: one more would not have fitted.
+    EXPECT_GT(content.size() + l.back().size() + 3, limit);
     expectRows({l.begin() + 1, l.begin() + 1 + whole},
                {sentRecords.begin(), sentRecords.begin() + whole}, 160);
-    // Recording again into the same file: the cut row keeps a line of its own.
+    // Recording again into the same file: its rows follow the last whole row.
     recordInto(file);
     ASSERT_TRUE(record::Active());
     acquire(2);
@@ -518,4 +407,19 @@ TEST(RecordingProgram, ThirtyRecordsGoToTheFileOfTheCommandLine) {
                   expectedFields(recordNo(i), 150))
             << "row " << i;
     }
+}
+
+TEST(RecordingProgram, AnEmptyRecordFileNameIsAUsageError) {
+    for (const char* form : {"--record=", "--record"}) {
+        std::vector<const char*> argv{"varno", form};
+        if (std::string(form) == "--record") argv.push_back("");
+        const auto o = startup::ParseStartupOptions(int(argv.size()), const_cast<char**>(argv.data()));
+        EXPECT_NE(o.error.find("--record"), std::string::npos) << form << ": " << o.error;
+    }
+    // Also once another recording was named: no empty name is passed over.
+    const char* twice[] = {"varno", "--record", "a.csv", "--record", ""};
+    EXPECT_FALSE(startup::ParseStartupOptions(5, const_cast<char**>(twice)).error.empty());
+    QByteArray out;
+    EXPECT_EQ(runProgram(VARNO_PATH, {"--record", ""}, &out, 10000), 2);
+    EXPECT_NE(out.indexOf("--record wants the name of a CSV file"), -1) << out.toStdString();
 }

@@ -252,8 +252,8 @@ TEST(ParamFile, EveryWayAFileIsWrongHasItsReasonAndTheBlockStaysUntouched) {
     for (int i = 0; i < 15; ++i)
         good += "  " + std::to_string(10 + i) + "\n";
     const std::pair<std::string, std::string> cases[] = {
-        {dir.filePath("missing.dat").toStdString(), "it does not exist (No such file or directory)"},
-        {dir.path().toStdString(), "it cannot be opened (not a regular file)"},
+        {dir.filePath("missing.dat").toStdString(), "it does not exist"},
+        {dir.path().toStdString(), "it is a directory, not a regular file"},
         {write("few.dat", "   1\n   2\n"), "it holds fewer than 15 values"},
         {write("many.dat", good + "   7\n"), "it holds more than 15 values (the 16th is on line 16)"},
         {write("bad.dat", "   1\n 300\n"), "line 2 holds a value that is not a whole number from 0 to 255"},

@@ -43,9 +43,7 @@ int cmdCheck(Session& s) {
     // Right after the opening, which flushed.
     if (const Result r = s.link.LineCheck(); !r) return s.fail(r);
     if (s.o.json)
-        std::fprintf(s.out,
-                     "{\"command\":\"check\",\"port\":%s,\"ok\":true,\"line\":\"LINE OK\"}\n",
-                     jsonString(s.portName).c_str());
+        std::fprintf(s.out, "%s,\"line\":\"LINE OK\"}\n", jsonHead(s, true).c_str());
     else
         std::fprintf(s.out, "LINE OK\n");
     return ExitDone;
@@ -56,20 +54,21 @@ int cmdRead(Session& s) {
     if (int rc = readBlock(s, s.o.target); rc != ExitDone) return rc;
     const unsigned char* block = s.link.Block();
     const std::string& file = s.o.file;
-    if (!file.empty() && !sensor::WriteParamFile(file.c_str(), block))
+    if (std::string why; !file.empty() && !sensor::WriteParamFile(file.c_str(), block, &why)) {
+        if (!why.empty())
+            return s.fail(ExitFileOrPort, "the parameter file " + file + " cannot be written: " +
+                                              why + "; it was left as it is");
         return s.fail(ExitFileOrPort,
                       "the parameter file " + file +
                           " cannot be written (its folder may be missing or protected, or "
                           "the disk full); it is unchanged");
+    }
     if (s.o.json) {
         std::string names;
         for (int i = 0; i < ParamLen; ++i)
             names += std::string(i ? "," : "") + "\"" + paraNames[i] +
                      "\":" + std::to_string(block[i]);
-        std::fprintf(s.out,
-                     "{\"command\":\"read\",\"port\":%s,\"ok\":true,\"target\":\"%s\","
-                     "\"values\":%s,\"parameters\":{%s}%s}\n",
-                     jsonString(s.portName).c_str(), targetName(s.o.target),
+        std::fprintf(s.out, "%s,\"values\":%s,\"parameters\":{%s}%s}\n", jsonHead(s, true).c_str(),
                      jsonArray(block, ParamLen).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
     } else if (file.empty()) {
@@ -82,10 +81,14 @@ int cmdRead(Session& s) {
 int cmdWrite(Session& s) {
     unsigned char block[ParamLen];
     const std::string& file = s.o.file;
-    std::string why;
-    if (!sensor::ReadParamFile(file.c_str(), block, why))
+    std::string why, osWords;
+    if (!sensor::ReadParamFile(file.c_str(), block, why, &osWords)) {
+        // The system's own words too, where the reason leaves them out.
+        if (!osWords.empty() && why.find(osWords) == std::string::npos)
+            why += " (" + osWords + ")";
         return s.fail(ExitFileOrPort,
                       "the parameter file " + file + " cannot be used: " + why + "; nothing was sent");
+    }
     if (int rc = openPort(s); rc != ExitDone) return rc;
     if (!s.o.verify) {
         if (const Result r = s.link.WriteBlock(s.o.target, block); !r) return s.fail(r);
@@ -119,9 +122,8 @@ int cmdJumpBuf(Session& s) {
     // The working threshold of the last live record (none in a run of its own: 0).
     const unsigned trsh = s.link.LastGood().bytes[sensor::RecordLen - 1];
     if (s.o.json) {
-        std::fprintf(
-            s.out, "{\"command\":\"jumpbuf\",\"port\":%s,\"ok\":true,\"values\":%s,\"trsh\":%u}\n",
-            jsonString(s.portName).c_str(), jsonArray(values, sensor::JumpBufLen).c_str(), trsh);
+        std::fprintf(s.out, "%s,\"values\":%s,\"trsh\":%u}\n", jsonHead(s, true).c_str(),
+                     jsonArray(values, sensor::JumpBufLen).c_str(), trsh);
     } else {
         std::fprintf(s.out, "i,jump,trsh\n");
         for (int i = 0; i < sensor::JumpBufLen; ++i)
@@ -149,24 +151,29 @@ std::string commandWhat(const Options& o) {
     }
 }
 
-} // namespace
-
-namespace {
+// Output that did not arrive (a full disk behind a redirection, /dev/full) is a file error.
+bool outputLost(std::FILE* out) {
+    return std::fflush(out) != 0 || std::ferror(out);
+}
 
 int run(const Options& o, std::FILE* out) {
-    if (o.command == Command::Help) {
-        std::fputs(HelpText(), out);
-        return ExitDone;
-    }
-    if (o.command == Command::Version) {
-        std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
-        return ExitDone;
+    if (o.command == Command::Help || o.command == Command::Version) {
+        if (o.command == Command::Help)
+            std::fputs(HelpText(), out);
+        else
+            std::fprintf(out, "varno-cli (VARNO-Redev) %s\n", VARNO_VERSION);
+        if (!outputLost(out)) return ExitDone;
+        log::Warning(log::Cli, "varno-cli: the output could not be written");
+        return ExitFileOrPort;
     }
     if (o.trace) log::EnableTrace();
     Session s{o, out, commandWhat(o), 0, o.port};
     const int number = PortNumber(o.port);
     if (number < 0) {
         log::Warning(log::Cli, "varno-cli: no such port number: " + o.port);
+        if (o.json)
+            std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n", jsonHead(s, false).c_str(),
+                         int(ExitUsage), jsonString("no such port number: " + o.port).c_str());
         return ExitUsage;
     }
     if (number == 0)
@@ -199,7 +206,7 @@ int run(const Options& o, std::FILE* out) {
         break;
     }
     // Output that did not arrive (a full disk behind a redirection) is a file error.
-    if ((std::fflush(out) != 0 || std::ferror(out)) && rc == ExitDone) {
+    if (outputLost(out) && rc == ExitDone) {
         log::Warning(log::Cli, "varno-cli: " + s.what + ": the output could not be written");
         rc = ExitFileOrPort;
     }
@@ -226,6 +233,17 @@ int Main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
         log::Warning(log::Cli,
                      "varno-cli: " + error + "\n(varno-cli --help lists commands and options)");
         log::SetSink(before);
+        // Asked for JSON, a script gets its one object for this outcome too, whatever
+        // stopped the reading of the command line.
+        bool json = false;
+        for (int i = 1; i < argc; ++i)
+            json = json || (argv[i] && std::strcmp(argv[i], "--json") == 0);
+        if (json) {
+            std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n",
+                         jsonHead(o, portLabel(o.port), false, false).c_str(), int(ExitUsage),
+                         jsonString(error).c_str());
+            std::fflush(out);
+        }
         return ExitUsage;
     }
     return Run(o, out, err);

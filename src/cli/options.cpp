@@ -21,7 +21,8 @@ const char* HelpText() {
            "                  terminal), or a COM number as the panel numbers them (3 or\n"
            "                  COM3; see 'ports'). Default: COM1\n"
            "  --json          read, jumpbuf and check print one JSON object instead (also\n"
-           "                  when they fail: \"ok\": false and the error)\n"
+           "                  when they fail, or the command line is wrong: \"ok\": false,\n"
+           "                  \"exit\" and \"error\")\n"
            "  --trace         log every frame sent and every byte received, in hex with\n"
            "                  a time stamp in ms, on stderr (the same as\n"
            "                  QT_LOGGING_RULES=\"varno.link.debug=true\")\n"
@@ -60,7 +61,8 @@ const char* HelpText() {
            "  2  usage: unknown command or option, missing or wrong argument\n"
            "  3  --verify found a difference\n"
            "  4  a file or port error, with its reason (missing, permission and the group\n"
-           "     to join, busy; a file that is not a parameter file)\n"
+           "     to join, busy, not a serial device; a file that is not a parameter file,\n"
+           "     an output that is not a regular file, output that could not be written)\n"
            "\n"
            "Several adapters: run one varno-cli per port, in parallel.\n";
 }
@@ -135,17 +137,21 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
             o.verify = true;
         } else if (value("--port", v)) {
             if (!error.empty()) return false;
+            o.port = v; // kept when wrong too: the JSON for the error names it
             if (v.empty() || PortNumber(v) < 0) {
                 error =
                     "--port wants a device path or a COM number from 1 to 255, not \"" + v + "\"";
                 return false;
             }
-            o.port = v;
         } else if (value("--count", v)) {
             if (!error.empty()) return false;
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || n < 1 || n > 1000000000L) {
+            // Plain decimal digits only: no sign, no blank, no leading zero (010 is not
+            // read as ten by everyone).
+            bool plain = !v.empty() && v.size() <= 10 && v[0] != '0';
+            for (char c : v)
+                plain = plain && std::isdigit(static_cast<unsigned char>(c));
+            const long n = plain ? std::strtol(v.c_str(), nullptr, 10) : 0;
+            if (!plain || n < 1 || n > 1000000000L) {
                 error = "--count wants a whole number of records from 1, not \"" + v + "\"";
                 return false;
             }

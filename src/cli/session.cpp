@@ -11,23 +11,99 @@ const char* const paraNames[sensor::ParamLen] = {
     "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
     "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
 
+std::string hex2(unsigned v) {
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFFu);
+    return b;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one (a stray
+// byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8Length(const std::string& s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    std::size_t n = 0;
+    unsigned lo = 0x80, hi = 0xBF; // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else
+        return 0;
+    if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+} // namespace
+
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
         } else if (c == '\n') {
             out += "\\n";
-        } else if (c < 0x20) {
-            char b[8];
-            std::snprintf(b, sizeof b, "\\u%04X", unsigned(c));
-            out += b;
-        } else {
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00" + hex2(c);
+        } else if (c < 0x80) {
             out += char(c);
+        } else if (const std::size_t n = utf8Length(s, i)) {
+            out.append(s, i, n);
+            i += n - 1;
+        } else {
+            out += "\xEF\xBF\xBD"; // U+FFFD for a byte that is not UTF-8: the text stays valid
         }
     }
     return out + "\"";
+}
+
+const char* commandWord(Command c) {
+    switch (c) {
+    case Command::Ports:
+        return "ports";
+    case Command::Check:
+        return "check";
+    case Command::Read:
+        return "read";
+    case Command::Write:
+        return "write";
+    case Command::Live:
+        return "live";
+    case Command::JumpBuf:
+        return "jumpbuf";
+    default:
+        return nullptr;
+    }
+}
+
+std::string portLabel(const std::string& spec) {
+    const int n = PortNumber(spec);
+    return n > 0 ? "COM" + std::to_string(n) : spec;
+}
+
+std::string jsonHead(const Options& o, const std::string& portName, bool ok, bool withTarget) {
+    const char* word = commandWord(o.command);
+    std::string head = std::string("{\"command\":") + (word ? jsonString(word) : "null") +
+                       ",\"port\":" + jsonString(portName) + ",\"ok\":" + (ok ? "true" : "false");
+    if (withTarget && (o.command == Command::Read || o.command == Command::Write))
+        head += std::string(",\"target\":\"") + targetName(o.target) + "\"";
+    return head;
+}
+
+std::string jsonHead(const Session& s, bool ok) {
+    return jsonHead(s.o, s.portName, ok, true);
 }
 
 std::string jsonArray(const unsigned char* v, int n) {
@@ -62,8 +138,7 @@ int readBlock(Session& s, int target) {
 int Session::fail(int code, const std::string& message) {
     runtime::log::Warning(runtime::log::Cli, "varno-cli: " + what + ": " + message);
     if (o.json)
-        std::fprintf(out, "{\"command\":%s,\"port\":%s,\"ok\":false,\"exit\":%d,\"error\":%s}\n",
-                     jsonString(what).c_str(), jsonString(portName).c_str(), code,
+        std::fprintf(out, "%s,\"exit\":%d,\"error\":%s}\n", jsonHead(*this, false).c_str(), code,
                      jsonString(message).c_str());
     return code;
 }

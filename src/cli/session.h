@@ -36,7 +36,18 @@ struct Session {
     int fail(const sensor::Result& r);
 };
 
+std::string hex2(unsigned v);
+// A JSON string: always valid UTF-8 (a byte that is not is given as U+FFFD).
 std::string jsonString(const std::string& s);
+// The start of every JSON object printed, success or failure alike, without the closing
+// brace: {"command":"read","port":"COM1","ok":true,"target":"ram" (the target where the
+// command has one; "command" null when no command was recognised).
+std::string jsonHead(const Options& o, const std::string& portName, bool ok, bool withTarget);
+std::string jsonHead(const Session& s, bool ok);
+// The command's word ("read"), null for none.
+const char* commandWord(Command c);
+// A --port value as messages name it: COM3 for a number, else the path as given.
+std::string portLabel(const std::string& spec);
 std::string jsonArray(const unsigned char* v, int n);
 const char* targetName(int target);
 

@@ -1,5 +1,6 @@
 // Starting the engine with a display (the QApplication), for programs with panels.
 #include "internal_ui.h"
+#include "log.h"
 #include "runtime.h"
 
 #include <QApplication>
@@ -31,6 +32,7 @@ void closeDialogs() {
 } // namespace
 
 int InitRuntime(int* argc, char** argv) {
+    detail::WriteErrorsInsteadOfSignals();
     if (QCoreApplication::instance()) {
         theApp = qobject_cast<QApplication*>(QCoreApplication::instance());
         detail::StartClock();
@@ -40,7 +42,7 @@ int InitRuntime(int* argc, char** argv) {
     // Without a display Qt would abort; end with a clear message and -1 instead.
     std::string why;
     if (!detail::DisplayReachable(*argc, argv, why)) {
-        std::fprintf(stderr, "varno: %s\n", why.c_str());
+        log::WarningF(log::Panel, "varno: %s", why.c_str());
         return -1;
     }
     theApp = new QApplication(*argc, argv);

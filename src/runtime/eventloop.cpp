@@ -45,7 +45,7 @@ SystemTime systemTime;
 Clock* activeClock = &systemTime;
 QTimer* wakeTimer = nullptr;
 double lastPump = -1.0;
-
+constexpr int idleNudgeMs = 250;
 } // namespace
 
 Clock& CurrentClock() {
@@ -62,6 +62,17 @@ using namespace detail;
 
 int RunUserInterface() {
     auto* dispatcher = QAbstractEventDispatcher::instance();
+    // The window system's events are handed over only when its event source is woken. An
+    // event left behind in the platform's queue (the window's close, say) would otherwise
+    // wait, with the program asleep, until the next event of the window system came: the
+    // loop is woken a few times a second so that whatever waits there is taken.
+    QTimer nudge;
+    if (dispatcher && QCoreApplication::instance() &&
+        QCoreApplication::instance()->inherits("QGuiApplication")) {
+        nudge.setInterval(idleNudgeMs);
+        QObject::connect(&nudge, &QTimer::timeout, [dispatcher] { dispatcher->wakeUp(); });
+        nudge.start();
+    }
     while (!quitFlag && dispatcher) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -120,6 +131,7 @@ int ProcessSystemEvents() {
         }
     }
     detail::ServiceSerial();
+    detail::ServiceTickers();
     activeClock->pumped(Timer());
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "internal_ui.h"
 #include "runtime.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,8 +20,13 @@ int SaveGraphImage(int panel, int control, const char* path) {
     if (std::strcmp(CtrlKindName(panel, control), "graph") != 0 &&
         std::strcmp(CtrlKindName(panel, control), "strip") != 0)
         return UIE_BAD_CONTROL;
-    const QPixmap picture = w->grab();
-    return picture.save(QFile::decodeName(path), "PNG") ? 0 : FILE_WRITE_FAILED;
+    // Refused before the picture is made: a device or FIFO is never opened.
+    if (ExaminePath(path) == PathKind::NotAFile) return FILE_NOT_A_FILE;
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !w->grab().save(&buffer, "PNG"))
+        return FILE_WRITE_FAILED;
+    return WriteWholeFile(path, png.constData(), std::size_t(png.size()));
 }
 
 int GetUserDirN(char* dir, std::size_t size) {

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstring>
 #include <string>
@@ -17,10 +16,15 @@ namespace runtime {
 
 namespace {
 int fileErrorLine = 0;
-}
+std::string fileOpenError;
+} // namespace
 
 int LastFileErrorLine() {
     return fileErrorLine;
+}
+
+const char* LastFileOpenError() {
+    return fileOpenError.c_str();
 }
 
 int ArrayToFile(const char* file, const void* array, int dataType, int numElements, int numGroups,
@@ -40,36 +44,31 @@ int ArrayToFile(const char* file, const void* array, int dataType, int numElemen
         out += v;
         out += '\n';
     }
-    const QString name = QFile::decodeName(file);
-    if (fileAction != 0) { // append: the old content stays in front
-        QFile old(name);
-        if (old.exists()) {
-            if (!old.open(QIODevice::ReadOnly)) return FILE_CANNOT_OPEN;
-            out.prepend(old.readAll());
-        }
+    const PathKind kind = ExaminePath(file);
+    if (kind == PathKind::NotAFile) return FILE_NOT_A_FILE;
+    if (fileAction != 0 && kind == PathKind::RegularFile) { // the old content stays in front
+        QFile old(QFile::decodeName(file));
+        if (!old.open(QIODevice::ReadOnly)) return FILE_CANNOT_OPEN;
+        out.prepend(old.readAll());
     }
-    QSaveFile f(name);
-    if (!f.open(QIODevice::WriteOnly)) return FILE_WRITE_FAILED;
-    // The content is buffered: a short write (disk full, size limit) only shows in the
-    // flush, and commit() would not notice it, so flush first and check.
-    if (f.write(out) != out.size() || !f.flush()) {
-        f.cancelWriting();
-        return FILE_WRITE_FAILED;
-    }
-    return f.commit() ? FILE_OK : FILE_WRITE_FAILED;
+    return WriteWholeFile(file, out.constData(), std::size_t(out.size()));
 }
 
 int FileToArray(const char* file, void* array, int dataType, int numElements, int numGroups,
                 int /*arrayDataOrder*/, int fileLayout, int fileType) {
     fileErrorLine = 0;
+    fileOpenError.clear();
     if (!file || !*file || !array || numElements < 1 || numGroups != 1 || fileLayout != 0 ||
         fileType != 1 || dataType != VAL_UNSIGNED_CHAR)
         return FILE_BAD_ARGUMENT;
     const QString name = QFile::decodeName(file);
     // Only a regular file: opening a FIFO or a device for reading could wait for ever.
-    if (!QFileInfo(name).isFile()) return FILE_CANNOT_OPEN;
+    if (ExaminePath(file) != PathKind::RegularFile) return FILE_CANNOT_OPEN;
     QFile f(name);
-    if (!f.open(QIODevice::ReadOnly)) return FILE_CANNOT_OPEN;
+    if (!f.open(QIODevice::ReadOnly)) {
+        fileOpenError = f.errorString().toStdString();
+        return FILE_CANNOT_OPEN;
+    }
     // A parameter file is tiny; white space after it is fine however much there is, but
     // anything else that far in is not one of ours.
     constexpr qint64 maxBytes = 1 << 20;

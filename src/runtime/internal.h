@@ -16,6 +16,8 @@ extern void (*quitHook)();
 // ---- serial ---------------------------------------------------------------------------
 // Drive in-process serial peers and the port bookkeeping once per pump.
 void ServiceSerial();
+// A write past the process's file size limit fails as a full disk does (no SIGXFSZ).
+void WriteErrorsInsteadOfSignals();
 // Seconds until an in-process peer next delivers something (infinity if nothing due).
 double SerialNextDue();
 // Close every port (shutdown, tests).
@@ -47,8 +49,20 @@ bool Watched(int port);
 // True when the device (or in-process peer) bound to a port is there to be opened.
 bool PortPresent(int port);
 bool DevicePresent(const std::string& path);
-// The reason a device would not open, with what to do about it (serial_advice.cpp).
+// The reason a device would not open, with what to do about it (serial_advice.cpp): no
+// such device, not a serial device (and what it is), permission (PermissionAdvice), busy.
 std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText);
+// The permission hint for a device with this owner, group and mode: join the group only
+// where the group may read and write it and is not root; else who may open it and how an
+// administrator changes that.
+std::string PermissionAdvice(const std::string& path, const std::string& owner,
+                             const std::string& group, unsigned gid, unsigned mode);
+// True when `path` names something that cannot be a serial device (a regular file, a FIFO,
+// a directory, a socket...): `what` says what it is. Found without opening it.
+bool NotASerialDevice(const std::string& path, std::string& what);
+
+// The program's periodic callbacks whose time has come (ticker.cpp); run by every pump.
+void ServiceTickers();
 
 // Folder of the running program.
 std::string ProgramDir();

@@ -6,7 +6,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdarg>
 #include <cstring>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcLink, "varno.link", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPort, "varno.port", QtInfoMsg)
@@ -90,6 +92,20 @@ void Warning(Category category, const std::string& text) {
     const QLoggingCategory& c = cat(category);
     if (c.isWarningEnabled())
         QMessageLogger(nullptr, 0, nullptr, c.categoryName()).warning("%s", text.c_str());
+}
+
+void WarningF(Category category, const char* format, ...) {
+    if (!cat(category).isWarningEnabled()) return;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::vector<char> text(n > 0 ? std::size_t(n) + 1 : 1, '\0');
+    if (n > 0) std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    Warning(category, text.data());
 }
 
 } // namespace runtime::log

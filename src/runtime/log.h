@@ -29,5 +29,11 @@ bool DebugOn(Category category);
 void Debug(Category category, const std::string& text);
 void Info(Category category, const std::string& text);
 void Warning(Category category, const std::string& text);
+// The same, the text formatted as printf formats it.
+void WarningF(Category category, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
 
 } // namespace runtime::log

@@ -1,6 +1,7 @@
 // Loading a panel file into real widgets, and wiring the widgets' events to the
 // program's callbacks: commits, right clicks (help), the window's close and the keys.
 #include "charts.h"
+#include "log.h"
 #include "internal_ui.h"
 #include "panel_registry.h"
 
@@ -248,18 +249,18 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
     const QString path = QFile::decodeName(detail::ResolveBeside(file).c_str());
     QFile f(path);
     if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "varno: cannot open panel file %s\n", qPrintable(path));
+        log::WarningF(log::Panel, "varno: cannot open panel file %s", qPrintable(path));
         return UIE_FILE_NOT_FOUND;
     }
     Loader loader;
     std::unique_ptr<QWidget> top(loader.load(&f, nullptr));
     if (!top || !loader.errorString().isEmpty()) {
-        std::fprintf(stderr, "varno: panel file %s is damaged: %s\n", qPrintable(path),
+        log::WarningF(log::Panel, "varno: panel file %s is damaged: %s", qPrintable(path),
                      qPrintable(loader.errorString()));
         return UIE_BAD_FILE;
     }
     if (top->property("resourceId").toInt() != resourceId) {
-        std::fprintf(stderr, "varno: panel file %s holds no panel %d\n", qPrintable(path),
+        log::WarningF(log::Panel, "varno: panel file %s holds no panel %d", qPrintable(path),
                      resourceId);
         return UIE_BAD_PANEL;
     }
@@ -271,7 +272,7 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
     if (!panelCb.isEmpty()) {
         auto it = callbackTable.find(panelCb.toStdString());
         if (it == callbackTable.end() || !it->second.panel) {
-            std::fprintf(stderr, "varno: panel file names an unknown callback %s\n",
+            log::WarningF(log::Panel, "varno: panel file names an unknown callback %s",
                          qPrintable(panelCb));
             return UIE_UNKNOWN_CALLBACK;
         }
@@ -285,7 +286,7 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
         c.w = w;
         if (c.id <= 0 || p.ctrls.count(c.id) || !kindOf(w, c.kind) ||
             !typeOf(w->property("dataType").toString(), c.type)) {
-            std::fprintf(stderr, "varno: panel file has a bad control %d (%s)\n", c.id,
+            log::WarningF(log::Panel, "varno: panel file has a bad control %d (%s)", c.id,
                          qPrintable(w->objectName()));
             return UIE_BAD_FILE;
         }
@@ -293,7 +294,7 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
         if (!c.cbName.empty()) {
             auto it = callbackTable.find(c.cbName);
             if (it == callbackTable.end() || !it->second.control) {
-                std::fprintf(stderr, "varno: panel file names an unknown callback %s\n",
+                log::WarningF(log::Panel, "varno: panel file names an unknown callback %s",
                              c.cbName.c_str());
                 return UIE_UNKNOWN_CALLBACK;
             }

@@ -1,5 +1,6 @@
 // The registry of loaded panels and controls, and event delivery to their callbacks.
 #include "panel_registry.h"
+#include "log.h"
 
 #include <QAbstractButton>
 #include <QVariant>
@@ -28,7 +29,7 @@ Control* findCtrl(int panel, int control) {
 
 int mismatch(const Control& c, const char* wanted) {
     ++typeMismatches;
-    std::fprintf(stderr, "varno: control %d holds %s, accessed as %s\n", c.id, typeName(c.type),
+    log::WarningF(log::Panel, "varno: control %d holds %s, accessed as %s", c.id, typeName(c.type),
                  wanted);
     return UIE_TYPE_MISMATCH;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace runtime {
@@ -69,6 +70,7 @@ constexpr int FILE_BAD_VALUE = -4;
 constexpr int FILE_WRITE_FAILED = -5;
 constexpr int FILE_BAD_ARGUMENT = -6;
 constexpr int FILE_TOO_LARGE = -7;
+constexpr int FILE_NOT_A_FILE = -8; // a device, FIFO, directory or socket: left as it is
 
 // RS-232 results.
 constexpr int RS_UNKNOWN_SYS_ERROR = -1;
@@ -169,9 +171,17 @@ int ProcessSystemEvents();
 double Timer();
 void Sleep(int milliseconds);
 
+// A function called about every `periodSeconds` (from the event pump, on the run-time's
+// clock, and while the program idles in its event loop), until stopped. Starting it
+// again restarts its period.
+using TickCallbackPtr = void (*)();
+void StartTicker(TickCallbackPtr callback, double periodSeconds);
+void StopTicker(TickCallbackPtr callback);
+
 // ---- files --------------------------------------------------------------------
 // Text files only (fileType 1), one group, values one per line. The save replaces the
-// file only once the new content is complete.
+// file only once the new content is complete (WriteWholeFile), and refuses a path that
+// names no regular file with FILE_NOT_A_FILE.
 int ArrayToFile(const char* file, const void* array, int dataType, int numElements, int numGroups,
                 int arrayDataOrder, int fileLayout, int colSepStyle, int fieldWidth, int fileType,
                 int fileAction);
@@ -182,6 +192,37 @@ int FileToArray(const char* file, void* array, int dataType, int numElements, in
 
 // Line of the offending value after FILE_BAD_VALUE or FILE_TOO_MANY_VALUES (1 = first).
 int LastFileErrorLine();
+// The operating system's words for why the last FileToArray could not open its file
+// ("" when it did, or when the file was refused without an opening).
+const char* LastFileOpenError();
+
+// ---- what a path names ----------------------------------------------------------
+// Looked at without opening it (opening a FIFO waits for its other side, a device may act
+// on it), following symbolic links. A file is written or read only where this says
+// RegularFile, and written only where it says Absent or RegularFile.
+enum class PathKind { Absent, RegularFile, NotAFile };
+// `what`, when given, gets a few words for the operator: "a regular file", "a directory",
+// "a FIFO", "a character device", "a block device", "a socket", "a special file", "a
+// loop of symbolic links", or "nothing".
+PathKind ExaminePath(const char* path, const char** what = nullptr);
+// Makes `data` the whole content of `path`: written into a new file beside it that then
+// takes its place, so a failure leaves the old file as it was. A symbolic link is
+// followed (the file it names is replaced, the link stays); a replaced file keeps its
+// permissions. FILE_OK, FILE_NOT_A_FILE (nothing opened or changed) or FILE_WRITE_FAILED.
+int WriteWholeFile(const char* path, const void* data, std::size_t size);
+
+// Files written a row at a time. Null while `path` still names the file `file` has open;
+// else why not, to follow the path in a message: "was deleted", "was renamed or moved
+// away", "was replaced by another file". A path that cannot be looked at for another
+// reason (a folder's permissions) counts as still naming it.
+const char* FileGoneFromPath(std::FILE* file, const char* path);
+// The size of the regular file `file` has open, or -1 when it is not a regular file.
+long long RegularFileSize(std::FILE* file);
+// After a failed write: drops what `file` still holds unwritten and, when it is a regular
+// file grown past `wholeSize` (its RegularFileSize after the last whole row), cuts it back
+// to that size, so that no row is left written in part. errno is kept. False when it
+// could not be cut (not a regular file, or the system refused).
+bool CutToLastWholeRow(std::FILE* file, long long wholeSize);
 
 int GetProjectDirN(char* dir, std::size_t size);
 template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
@@ -190,7 +231,8 @@ template <std::size_t N> int GetProjectDir(char (&dir)[N]) {
 
 // ---- saving what the operator sees ---------------------------------------------
 // A picture of a graph or strip chart as shown, at its size on the panel, saved as PNG.
-// Returns 0, UIE_BAD_CONTROL, or FILE_WRITE_FAILED when the file cannot be written.
+// Returns 0, UIE_BAD_CONTROL, FILE_NOT_A_FILE when the path names no regular file, or
+// FILE_WRITE_FAILED when the file cannot be written. Written as WriteWholeFile does.
 int SaveGraphImage(int panel, int control, const char* path);
 // After `delayMs` of the event loop, saves a picture of the shown panel to `path` and
 // asks the event loop to end (a panel not shown by then is pictured once it is).

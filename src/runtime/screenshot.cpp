@@ -1,8 +1,11 @@
 // A picture of the shown panel, taken a while after start, and then the program ends.
 #include "internal_ui.h"
+#include "log.h"
 #include "runtime.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
@@ -17,9 +20,21 @@ namespace {
 std::string pendingShot; // taken when the panel is shown, if it was not shown in time
 
 bool saveShot(QWidget* w, const std::string& path) {
-    const QPixmap pm = w->grab();
-    if (pm.save(QString::fromStdString(path))) return true;
-    std::fprintf(stderr, "varno: cannot save %s\n", path.c_str());
+    // Written as every other output: a device or FIFO is refused, never opened.
+    const char* what = "";
+    if (ExaminePath(path.c_str(), &what) == PathKind::NotAFile) {
+        log::WarningF(log::Panel, "varno: cannot save %s: it is %s, not a regular file",
+                      path.c_str(), what);
+        return false;
+    }
+    QByteArray format = QFileInfo(QString::fromStdString(path)).suffix().toUpper().toLatin1();
+    if (format.isEmpty()) format = "PNG";
+    QByteArray picture;
+    QBuffer buffer(&picture);
+    if (buffer.open(QIODevice::WriteOnly) && w->grab().save(&buffer, format.constData()) &&
+        WriteWholeFile(path.c_str(), picture.constData(), std::size_t(picture.size())) == FILE_OK)
+        return true;
+    log::WarningF(log::Panel, "varno: cannot save %s", path.c_str());
     return false;
 }
 

@@ -150,6 +150,13 @@ std::unique_ptr<SerialLine> OpenDeviceLine(const std::string& path, const LineSe
         reason = "the run-time is not started";
         return nullptr;
     }
+    // A regular file, FIFO or folder is never opened as a port (a FIFO could hold the
+    // opening); ExplainOpenFailure says what it is.
+    if (std::string what; NotASerialDevice(path, what)) {
+        code = RS_CANNOT_OPEN_PORT;
+        reason = "not a serial device";
+        return nullptr;
+    }
     auto sp = std::make_unique<QSerialPort>(QString::fromStdString(path));
     if (!sp->open(QIODevice::ReadWrite)) {
         code = rsCode(sp->error());

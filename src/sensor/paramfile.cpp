@@ -13,22 +13,30 @@ namespace sensor {
 
 namespace {
 
-std::string cannotOpen(const char* path) {
-    errno = 0;
-    std::FILE* f = std::fopen(path, "rb");
-    const int e = errno;
-    if (f) std::fclose(f);
-    if (e == ENOENT) return std::string("it does not exist (") + std::strerror(e) + ")";
-    return std::string("it cannot be opened (") + (e ? std::strerror(e) : "not a regular file") +
-           ")";
+// Why FileToArray could not open `path`: said from what the path names and what the
+// reader met, never by opening it again (a FIFO would hold the program for ever).
+std::string cannotOpen(const char* path, std::string& osWords) {
+    const char* what = "nothing";
+    switch (ExaminePath(path, &what)) {
+    case PathKind::Absent:
+        osWords = std::strerror(ENOENT);
+        return "it does not exist";
+    case PathKind::NotAFile:
+        return std::string("it is ") + what + ", not a regular file";
+    default:
+        break;
+    }
+    osWords = LastFileOpenError();
+    if (osWords.empty()) return "it does not exist or cannot be opened";
+    return "it cannot be opened (" + osWords + ")";
 }
 
 // The reason for a reader's result, as a user reads it.
-std::string reason(int rc, int line, const char* path) {
+std::string reason(int rc, int line, const char* path, std::string& os) {
     std::string why;
     switch (rc) {
     case FILE_CANNOT_OPEN:
-        why = cannotOpen(path);
+        why = cannotOpen(path, os);
         break;
     case FILE_TOO_FEW_VALUES:
         why = "it holds fewer than 15 values";
@@ -52,15 +60,19 @@ std::string reason(int rc, int line, const char* path) {
 
 } // namespace
 
-bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why) {
+bool ReadParamFile(const char* path, unsigned char block[ParamLen], std::string& why,
+                   std::string* osWords) {
+    std::string os;
     unsigned char values[ParamLen];
     const int rc = FileToArray(path, values, VAL_UNSIGNED_CHAR, ParamLen, 1, 0, 0, 1);
     if (rc >= 0) {
         std::memcpy(block, values, ParamLen);
         why.clear();
+        if (osWords) osWords->clear();
         return true;
     }
-    why = reason(rc, LastFileErrorLine(), path);
+    why = reason(rc, LastFileErrorLine(), path, os);
+    if (osWords) *osWords = os;
     return false;
 }
 
@@ -73,12 +85,24 @@ bool ReadParamText(const std::string& text, unsigned char block[ParamLen], std::
         why.clear();
         return true;
     }
-    why = reason(rc, line, "");
+    std::string os;
+    why = reason(rc, line, "", os);
     return false;
 }
 
-bool WriteParamFile(const char* path, const unsigned char block[ParamLen]) {
-    return ArrayToFile(path, block, VAL_UNSIGNED_CHAR, ParamLen, 1, 0, 0, 0, 4, 1, 0) >= 0;
+bool WriteParamFile(const char* path, const unsigned char block[ParamLen], std::string* why) {
+    const int rc = ArrayToFile(path, block, VAL_UNSIGNED_CHAR, ParamLen, 1, 0, 0, 0, 4, 1, 0);
+    if (rc >= 0) return true;
+    if (why) {
+        const char* what = "a special file";
+        if (rc == FILE_NOT_A_FILE) {
+            ExaminePath(path, &what);
+            *why = std::string("it is ") + what + ", not a regular file";
+        } else {
+            why->clear(); // the caller says it in its own words (folder, disk)
+        }
+    }
+    return false;
 }
 
 } // namespace sensor
