@@ -64,7 +64,10 @@ class SensorTest : public ::testing::Test {
         return p;
     }
     std::map<int, Bytes> standard() {
-        return {{3, sensorBlock}, {4, sensorEeprom}, {5, sensorRecord}, {6, sensorJump},
+        return {{3, sensorBlock},
+                {4, sensorEeprom},
+                {5, sensorRecord},
+                {6, sensorJump},
                 {7, sensorLineOk}};
     }
     Bytes written(int port) {

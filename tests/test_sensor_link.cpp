@@ -255,9 +255,12 @@ TEST(ParamFile, EveryWayAFileIsWrongHasItsReasonAndTheBlockStaysUntouched) {
         {dir.filePath("missing.dat").toStdString(), "it does not exist"},
         {dir.path().toStdString(), "it is a directory, not a regular file"},
         {write("few.dat", "   1\n   2\n"), "it holds fewer than 15 values"},
-        {write("many.dat", good + "   7\n"), "it holds more than 15 values (the 16th is on line 16)"},
-        {write("bad.dat", "   1\n 300\n"), "line 2 holds a value that is not a whole number from 0 to 255"},
-        {write("huge.dat", std::string((1 << 20) + 10, ' ') + "7\n"), "it is far too large to be a parameter file"},
+        {write("many.dat", good + "   7\n"),
+         "it holds more than 15 values (the 16th is on line 16)"},
+        {write("bad.dat", "   1\n 300\n"),
+         "line 2 holds a value that is not a whole number from 0 to 255"},
+        {write("huge.dat", std::string((1 << 20) + 10, ' ') + "7\n"),
+         "it is far too large to be a parameter file"},
     };
     for (const auto& [path, reason] : cases) {
         unsigned char block[15];

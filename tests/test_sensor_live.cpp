@@ -124,11 +124,8 @@ TEST_F(SensorLive, APortLostBetweenCyclesEndsTheAcquisition) {
 
 TEST_F(SensorLive, TwoLinksSpeakToTwoSensorsFromOneProcess) {
     auto first = sensorOn(1, standard());
-    auto second = sensorOn(2, {{3, Bytes(15, 9)},
-                               {4, sensorBlock},
-                               {5, secondRecord},
-                               {7, sensorLineOk}},
-                           0.012);
+    auto second = sensorOn(
+        2, {{3, Bytes(15, 9)}, {4, sensorBlock}, {5, secondRecord}, {7, sensorLineOk}}, 0.012);
     Link a(1), b(2);
     std::vector<Bytes> goodA, goodB;
     a.OnGoodRecord([&](const sensor::LiveRecord& r) { goodA.push_back(bytesOf(r.bytes, 10)); });
