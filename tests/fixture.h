@@ -63,6 +63,22 @@ protected:
         resetModuleState();
     }
 
+    // Runs the event pump for `seconds` of the clock in use.
+    void pumpFor(double seconds) {
+        const double end = rt::Timer() + seconds;
+        while (rt::Timer() < end)
+            rt::ProcessSystemEvents();
+    }
+    // Runs the event pump until `done` holds (true) or `seconds` have passed (false).
+    bool pumpUntil(const std::function<bool()>& done, double seconds) {
+        const double end = rt::Timer() + seconds;
+        while (!done()) {
+            if (rt::Timer() > end) return false;
+            rt::ProcessSystemEvents();
+        }
+        return true;
+    }
+
     void TearDown() override {
         th::SetPumpHook(nullptr);
         th::ClearPopupHandler();

@@ -55,19 +55,6 @@ class Reconnect : public PanelTest {
         return p;
     }
 
-    void pumpFor(double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (rt::Timer() < end)
-            rt::ProcessSystemEvents();
-    }
-    bool pumpUntil(const std::function<bool()>& done, double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (!done()) {
-            if (rt::Timer() > end) return false;
-            rt::ProcessSystemEvents();
-        }
-        return true;
-    }
     void openWithLineCheck() {
         com232::InitRS232(1);
         ASSERT_EQ(status(), lineOkText);
@@ -253,14 +240,6 @@ class RealReconnect : public PanelTest {
         ::unlink(tmp.c_str());
         ASSERT_EQ(::symlink(target.c_str(), tmp.c_str()), 0);
         ASSERT_EQ(::rename(tmp.c_str(), link.c_str()), 0);
-    }
-    bool pumpUntil(const std::function<bool()>& done, double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (!done()) {
-            if (rt::Timer() > end) return false;
-            rt::ProcessSystemEvents();
-        }
-        return true;
     }
     // The program's idle loop, as between operator actions, for up to `seconds` or until
     // `done` holds (looked at every 20 ms).

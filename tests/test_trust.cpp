@@ -62,11 +62,6 @@ class Trust : public PanelTest {
             return out;
         };
     }
-    void pumpFor(double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (rt::Timer() < end)
-            rt::ProcessSystemEvents();
-    }
 };
 
 } // namespace
