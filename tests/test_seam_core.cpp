@@ -129,10 +129,9 @@ TEST_F(SeamCore, TheWatcherSeesOpeningsWhatGoesOutAndTheReset) {
 }
 
 TEST(CommandLine, OptionsValuesAndQtsOwnOptions) {
-    const std::vector<rt::OptionSpec> opts{
-        {{"port"}, "A port.", "N=PATH"}, {{"q", "quiet"}, "Say less.", ""}};
-    const char* argv[] = {"prog", "--port", "1=/a", "-platform", "offscreen",
-                          "--port=2=/b", "-q"};
+    const std::vector<rt::OptionSpec> opts{{{"port"}, "A port.", "N=PATH"},
+                                           {{"q", "quiet"}, "Say less.", ""}};
+    const char* argv[] = {"prog", "--port", "1=/a", "-platform", "offscreen", "--port=2=/b", "-q"};
     const rt::CommandLine cl = rt::ParseCommandLine(opts, 7, const_cast<char**>(argv));
     ASSERT_TRUE(cl.ok) << cl.errorText;
     EXPECT_EQ(cl.values("port"), (std::vector<std::string>{"1=/a", "2=/b"}));
