@@ -7,9 +7,9 @@
 namespace com232 {
 
 // ---- data model ---------------------------------------------------------------------
-constexpr int AnzPara = sensor::ParamLen; // bytes in the parameter block
+constexpr int AnzPara = sensor::ParamLen;  // bytes in the parameter block
 constexpr int AnzData = sensor::RecordLen; // bytes in the live record
-constexpr int RAM = sensor::RAM;          // target codes
+constexpr int RAM = sensor::RAM;           // target codes
 constexpr int EEPROM = sensor::EEPROM;
 constexpr int DATFILE = 3;
 
@@ -37,8 +37,8 @@ constexpr double SettleTime = sensor::SettleTime;
 // shares them, as it always has.
 sensor::Link& PanelLink();
 
-extern int& com;   // the port number
-extern int& ret;   // what the last opening returned
+extern int& com; // the port number
+extern int& ret; // what the last opening returned
 extern unsigned char& sync;
 extern unsigned char& order;
 extern char (&szWriteBuf)[BufSize];

@@ -265,9 +265,10 @@ int SendParaToFile() {
     std::string why;
     if (!sensor::WriteParamFile(file_name, com232::pp, &why)) {
         if (!why.empty()) {
-            fileMessage(std::string("The parameter file\n") + file_name + "\ncould not be saved: " +
-                        why + ", and was left as it is.\n"
-                              "The parameters are still on the panel; nothing was lost.");
+            fileMessage(std::string("The parameter file\n") + file_name +
+                        "\ncould not be saved: " + why +
+                        ", and was left as it is.\n"
+                        "The parameters are still on the panel; nothing was lost.");
             return FILE_NOT_A_FILE;
         }
         fileMessage(std::string("The parameter file\n") + file_name +

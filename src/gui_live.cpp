@@ -89,7 +89,7 @@ int GetData() {
             link.StopLive();
             break;
         }
-        if (!link.Live()) break; // stopped while the line was looked at
+        if (!link.Live()) break;                       // stopped while the line was looked at
         const sensor::Result r = link.RequestRecord(); // flush, 55 05, the live wait
         if (r.code() == sensor::Result::Stopped) {
             capture::AcquisitionEnded();

@@ -14,7 +14,8 @@ const std::vector<runtime::OptionSpec>& optionList() {
         {{"port"},
          "Use device PATH as COM port number N (repeatable; a pseudo-terminal path works).",
          "N=PATH"},
-        {{"simulate"}, "Put the built-in simulated sensor on COM1 (unless --port 1=... is given).",
+        {{"simulate"},
+         "Put the built-in simulated sensor on COM1 (unless --port 1=... is given).",
          ""},
         {{"screenshot"}, "Save a picture of the panel once it is shown, then quit.", "FILE"},
         {{"record"}, "Record the live data into the CSV file FILE (added to).", "FILE"},
@@ -48,15 +49,15 @@ StartupOptions ParseStartupOptions(int argc, char** argv) {
     const runtime::CommandLine cl = runtime::ParseCommandLine(optionList(), argc, argv);
     if (!cl.ok) {
         if (!cl.unknownOption.empty())
-            o.error = "unknown option " +
-                      std::string(cl.unknownOption.size() == 1 ? "-" : "--") + cl.unknownOption;
+            o.error = "unknown option " + std::string(cl.unknownOption.size() == 1 ? "-" : "--") +
+                      cl.unknownOption;
         else
             o.error = cl.errorText;
         return o;
     }
     if (!cl.positional.empty()) {
-        o.error = "unexpected argument \"" + cl.positional.front() +
-                  "\" (the program opens no file)";
+        o.error =
+            "unexpected argument \"" + cl.positional.front() + "\" (the program opens no file)";
         return o;
     }
     o.help = cl.isSet("help");

@@ -11,9 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-inline const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
-inline const Bytes zeros15(15, 0);
-
 inline std::string readAll(std::FILE* f) {
     std::fflush(f);
     std::rewind(f);
@@ -23,16 +20,6 @@ inline std::string readAll(std::FILE* f) {
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
         s.append(buf, n);
     std::fclose(f);
-    return s;
-}
-
-inline std::string fileText(const Bytes& values) {
-    std::string s;
-    char line[16];
-    for (auto v : values) {
-        std::snprintf(line, sizeof line, "%4u\n", unsigned(v));
-        s += line;
-    }
     return s;
 }
 
@@ -49,30 +36,14 @@ struct Result {
     double seconds; // on the virtual clock
 };
 
-class Cli : public ::testing::Test {
+class Cli : public SeamTest {
   protected:
-    std::vector<th::Popup> popups;
     QTemporaryDir dir;
 
-    void SetUp() override {
-        th::UseVirtualClock(true, 0.001);
-        th::SetClock(0.0);
-        th::SetPumpHook(nullptr);
-        rt::ResetSerialBindings();
-        th::ResetQuit();
-        resetModuleState();
-        th::SetPopupHandler([this](const th::Popup& p) {
-            popups.push_back(p);
-            return th::PopupAnswer{};
-        });
-    }
     void TearDown() override {
         // The program has no panel: nothing it does may open a pop-up.
         EXPECT_TRUE(popups.empty());
-        th::SetPumpHook(nullptr);
-        th::ClearPopupHandler();
-        rt::ResetSerialBindings();
-        th::UseVirtualClock(false);
+        SeamTest::TearDown();
     }
 
     Result run(std::vector<std::string> args) {
@@ -115,7 +86,7 @@ inline Bytes standardAnswer(std::uint8_t code) {
     case 6:
         return Bytes{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
     case 7:
-        return Bytes{0xAA, 0x03, 0x00};
+        return lineOk;
     default:
         return {};
     }

@@ -8,6 +8,7 @@
 #include "gui.h"
 #include "module_state.h"
 #include "scripted_peer.h"
+#include "test_constants.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
@@ -37,9 +38,11 @@ inline Bytes asBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 inline void resetModuleState() { clearModuleState(); }
 
-class PanelTest : public ::testing::Test {
+// What every in-process test starts from: the virtual clock at 0, no serial bindings, no
+// quit asked for, the modules' state of program start, and pop-ups recorded and answered
+// instead of shown.
+class SeamTest : public ::testing::Test {
 protected:
-    int panel = -1;
     std::vector<th::Popup> popups;
     // Answer for the next file dialogs (result, path); default: cancelled.
     th::PopupAnswer fileAnswer{0, ""};
@@ -57,23 +60,59 @@ protected:
             if (onPopup) onPopup(p);
             return p.kind == th::Popup::FileSelect ? fileAnswer : th::PopupAnswer{};
         });
-        Varnov30::RegisterCallbackTable();
         resetModuleState();
-        panel = rt::LoadPanel(0, "Varnov30.uir", 1);
-        ASSERT_GT(panel, 0);
-        Varnov30::panel = panel;
+    }
+
+    // Runs the event pump for `seconds` of the clock in use.
+    void pumpFor(double seconds) {
+        const double end = rt::Timer() + seconds;
+        while (rt::Timer() < end)
+            rt::ProcessSystemEvents();
+    }
+    // Runs the event pump until `done` holds (true) or `seconds` have passed (false).
+    bool pumpUntil(const std::function<bool()>& done, double seconds) {
+        const double end = rt::Timer() + seconds;
+        while (!done()) {
+            if (rt::Timer() > end) return false;
+            rt::ProcessSystemEvents();
+        }
+        return true;
     }
 
     void TearDown() override {
         th::SetPumpHook(nullptr);
         th::ClearPopupHandler();
         rt::ResetSerialBindings();
-        if (panel > 0) rt::DiscardPanel(panel);
         th::UseVirtualClock(false);
+    }
+};
+
+class PanelTest : public SeamTest {
+protected:
+    int panel = -1;
+
+    void SetUp() override {
+        SeamTest::SetUp();
+        Varnov30::RegisterCallbackTable();
+        panel = rt::LoadPanel(0, "Varnov30.uir", 1);
+        ASSERT_GT(panel, 0);
+        Varnov30::panel = panel;
+    }
+
+    void TearDown() override {
+        SeamTest::TearDown();
+        if (panel > 0) rt::DiscardPanel(panel);
     }
 
     // Start-up as the program does it, up to the port opening.
     void initVars() { Varnov30::InitVars(); }
+    // The same, with a scripted peer on COM1 that answers each frame by `onFrame`.
+    std::shared_ptr<ScriptedPeer> startWithPeer(decltype(ScriptedPeer::onFrame) onFrame) {
+        initVars();
+        auto p = bindPeer(1);
+        p->onFrame = std::move(onFrame);
+        return p;
+    }
 
     std::shared_ptr<ScriptedPeer> bindPeer(int port = 1) {
         auto peer = std::make_shared<ScriptedPeer>();

@@ -1,7 +1,12 @@
-// The far end of a pseudo-terminal, for real-time tests through QSerialPort.
+// The far end of a pseudo-terminal, for real-time tests through QSerialPort, and the
+// stand-alone simulated sensor on one.
 #pragma once
 
 #include "fixture.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -55,3 +60,22 @@ class PtyPeer {
     std::string path_;
     Bytes in_;
 };
+
+// Binds COM1 to the near end of `sensor`'s terminal and opens it as the link's port,
+// without a line check. False when the terminal or the opening failed.
+[[nodiscard]] inline bool openOnPty(const PtyPeer& sensor) {
+    if (!sensor.ok()) return false;
+    rt::BindSerialDevice(1, sensor.path().c_str());
+    if (rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024) != 0) return false;
+    com232::com = 1;
+    return true;
+}
+
+#ifdef VARNO_SENSOR_SIM_PATH
+// Starts varno-sensor-sim on a new pseudo-terminal behind the symbolic link `link`, with
+// `extra` options; true once it runs and has told the terminal's path.
+inline bool startSensorSim(QProcess& sim, const QString& link, const QStringList& extra = {}) {
+    sim.start(VARNO_SENSOR_SIM_PATH, QStringList{"--link", link} + extra);
+    return sim.waitForStarted(5000) && sim.waitForReadyRead(5000);
+}
+#endif

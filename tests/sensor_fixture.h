@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"
 #include "scripted_peer.h"
+#include "test_constants.h"
 #include "sensor/link.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,8 @@
 namespace rt = runtime;
 namespace th = runtime::test;
 
-inline const Bytes sensorBlock{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
 inline const Bytes sensorEeprom{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 inline const Bytes sensorJump{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
-inline const Bytes sensorRecord{200, 100, 150, 0x10, 0x00, 0x40, 0x00, 0x20, 0x00, 77};
-inline const Bytes sensorLineOk{0xAA, 0x03, 0x00};
 
 inline Bytes frame(std::uint8_t code, const Bytes& block = Bytes(15, 0)) {
     Bytes f(2 + block.size());
@@ -64,8 +62,11 @@ class SensorTest : public ::testing::Test {
         return p;
     }
     std::map<int, Bytes> standard() {
-        return {{3, sensorBlock}, {4, sensorEeprom}, {5, sensorRecord}, {6, sensorJump},
-                {7, sensorLineOk}};
+        return {{3, block15},
+                {4, sensorEeprom},
+                {5, record1},
+                {6, sensorJump},
+                {7, lineOk}};
     }
     Bytes written(int port) {
         const std::string w = th::WrittenBytes(port);

@@ -119,9 +119,7 @@ TEST(CliProgram, LiveAgainstTheStandAloneSimulatedSensor) {
     QTemporaryDir dir;
     const QString link = dir.filePath("sensor");
     QProcess sim;
-    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    ASSERT_TRUE(startSensorSim(sim, link, {"--latency", "1"}));
     const Ran r = runProgram({"--port", link, "live", "--count", "5"});
     EXPECT_EQ(r.code, 0) << r.err;
     std::istringstream lines(r.out);
@@ -140,9 +138,7 @@ TEST(CliProgram, NoReplyExitsOneAfterTheReplyWait) {
     QTemporaryDir dir;
     const QString link = dir.filePath("sensor");
     QProcess sim;
-    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--silent"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    ASSERT_TRUE(startSensorSim(sim, link, {"--silent"}));
     const Ran r = runProgram({"--port", link, "read", "ram"});
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_GE(r.seconds, 2.9);

@@ -92,7 +92,7 @@ protected:
             case 3: case 4: return {{0.01, Bytes(15, 9)}};
             case 5: return {{0.01, Bytes(10, 9)}};
             case 6: return {{0.01, Bytes(16, 9)}};
-            case 7: return {{0.01, {0xAA, 0x03, 0x00}}};
+            case 7: return {{0.01, lineOk}};
             default: return {};
             }
         };

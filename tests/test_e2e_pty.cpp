@@ -31,7 +31,6 @@ protected:
     }
 };
 
-const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
 
 } // namespace
 
@@ -44,14 +43,14 @@ TEST_F(RealTime, LineCheckAndParameterReadOverAPseudoTerminal) {
         Bytes f;
         while (sensor.nextFrame(f)) {
             frames.push_back(f);
-            if (f[1] == 7) sensor.send({0xAA, 0x03, 0x00});
+            if (f[1] == 7) sensor.send(lineOk);
             if (f[1] == 3) sensor.send(block15);
         }
     });
     const double t0 = rt::Timer();
     com232::InitRS232(1);
     EXPECT_LT(rt::Timer() - t0, 1.0);
-    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_EQ(status(), lineOkText);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], frameFor(7, nullptr));
     EXPECT_EQ(frames[1], frameFor(3, nullptr));
@@ -61,10 +60,7 @@ TEST_F(RealTime, LineCheckAndParameterReadOverAPseudoTerminal) {
 
 TEST_F(RealTime, APulledOutAdapterClosesThePortAndCostsNoCpu) {
     PtyPeer sensor;
-    ASSERT_TRUE(sensor.ok());
-    rt::BindSerialDevice(1, sensor.path().c_str());
-    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
-    com232::com = 1;
+    ASSERT_TRUE(openOnPty(sensor));
     sensor.close(); // the far end vanishes
     const double cpu0 = cpuSeconds();
     const double t0 = rt::Timer();
@@ -82,12 +78,10 @@ TEST_F(RealTime, RoundTripWithTheStandAloneSimulatedSensor) {
     QTemporaryDir dir;
     const QString link = dir.filePath("sensor");
     QProcess sim;
-    sim.start(VARNO_SENSOR_SIM_PATH, {"--link", link, "--latency", "1"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    ASSERT_TRUE(startSensorSim(sim, link, {"--latency", "1"}));
     rt::BindSerialDevice(1, link.toLocal8Bit().constData());
     com232::InitRS232(1);
-    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_EQ(status(), lineOkText);
     EXPECT_TRUE(popups.empty());
     const int threshold = ucharVal(PANEL_THRESHOLD);
     // Change the threshold, send it to RAM, then read it back.
@@ -121,7 +115,7 @@ TEST(ProgramOnALine, FirstFrameIsTheLineCheckThenTheParameterRead) {
     while (t.elapsed() < 8000 && frames.size() < 2) {
         if (sensor.nextFrame(f)) {
             frames.push_back(f);
-            if (f[1] == 7) sensor.send({0xAA, 0x03, 0x00});
+            if (f[1] == 7) sensor.send(lineOk);
         }
         usleep(2000);
     }
@@ -151,10 +145,7 @@ TEST(ProgramOnALine, AScreenshotAskedForWhileTheLineCheckWaitsIsStillTakenAndThe
 
 TEST_F(RealTime, A1100ByteBurstLeavesThePortHearing) {
     PtyPeer sensor;
-    ASSERT_TRUE(sensor.ok());
-    rt::BindSerialDevice(1, sensor.path().c_str());
-    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
-    com232::com = 1;
+    ASSERT_TRUE(openOnPty(sensor));
     sensor.send(Bytes(1100, 0x5A)); // unrequested
     QElapsedTimer t;
     t.start();
@@ -178,10 +169,7 @@ TEST_F(RealTime, A1100ByteBurstLeavesThePortHearing) {
 
 TEST_F(RealTime, AWriteToAVanishedLineIsNotReportedAsSent) {
     auto sensor = std::make_unique<PtyPeer>();
-    ASSERT_TRUE(sensor->ok());
-    rt::BindSerialDevice(1, sensor->path().c_str());
-    ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
-    com232::com = 1;
+    ASSERT_TRUE(openOnPty(*sensor));
     sensor.reset(); // the far end goes away
     gui::SendPara();
     EXPECT_NE(com232::nBytesW, 17);

@@ -256,8 +256,8 @@ TEST(WinMain, RunsUntilTheWindowIsClosedThenClosesThePortAndReturnsZero) {
     resetModuleState();
     auto peer = std::make_shared<ScriptedPeer>();
     peer->onFrame = [](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
-        if (f[1] == 7) return {{0.01, {0xAA, 0x03, 0x00}}};
-        if (f[1] == 3) return {{0.01, {100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37}}};
+        if (f[1] == 7) return {{0.01, lineOk}};
+        if (f[1] == 3) return {{0.01, block15}};
         return {};
     };
     rt::BindSerialEndpoint(1, peer);

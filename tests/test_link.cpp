@@ -8,8 +8,6 @@
 
 namespace {
 
-const Bytes lineOk{0xAA, 0x03, 0x00};
-const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
 
 class Link : public PanelTest {
 protected:
@@ -93,7 +91,7 @@ TEST_F(Link, LineCheckPassesThenReadsTheParameters) {
     ASSERT_EQ(peer->frames.size(), 2u);
     EXPECT_EQ(peer->frames[0], frameFor(7, nullptr));
     EXPECT_EQ(peer->frames[1], frameFor(3, nullptr));
-    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_EQ(status(), lineOkText);
     EXPECT_EQ(std::string(com232::szStatus).size(), 41u);
     EXPECT_TRUE(popups.empty());
     EXPECT_EQ(Bytes(com232::pp, com232::pp + 15), block15);
@@ -128,7 +126,7 @@ TEST_F(Link, AReplyInTwoPartsWithinTheWaitIsAccepted) {
     };
     openQuietly();
     com232::CheckComLine();
-    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_EQ(status(), lineOkText);
     EXPECT_TRUE(popups.empty());
     ASSERT_EQ(peer->frameTimes.size(), 2u);
     // The parameter read follows once the line has stayed quiet behind the reply.
@@ -231,7 +229,7 @@ TEST_F(Link, AVanishedPeerClosesThePortAndChoosingItAgainReopens) {
     rt::SetCtrlVal(panel, PANEL_COMPORT, 1);
     th::FireEvent(panel, PANEL_COMPORT, rt::EVENT_COMMIT);
     EXPECT_TRUE(th::PortOpen(1));
-    EXPECT_EQ(status(), "LINE OK                              V3.0");
+    EXPECT_EQ(status(), lineOkText);
     EXPECT_EQ(peer->frames.size(), 2u);
 }
 

@@ -8,7 +8,6 @@
 
 namespace {
 
-const Bytes record1{10, 20, 128, 0x34, 0x12, 0x00, 0x02, 0x00, 0x01, 99};
 
 class Live : public PanelTest {
 protected:
@@ -20,16 +19,14 @@ protected:
 
     void SetUp() override {
         PanelTest::SetUp();
-        initVars();
-        peer = bindPeer(1);
-        peer->onFrame = [this](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
+        peer = startWithPeer([this](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
             if (f[1] == 5) {
                 ++recordsSent;
                 return {{replyDelay, record}};
             }
             if (f[1] == 6 && !jump.empty()) return {{0.05, jump}};
             return {};
-        };
+        });
         ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
         com232::com = 1;
     }

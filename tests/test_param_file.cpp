@@ -24,16 +24,6 @@ const int blockCtrls[14] = {PANEL_THRESHOLD, PANEL_HYSTERESIS, PANEL_POWER,  PAN
 
 constexpr Block fileBlock = {140, 170, 31, 1, 25, 2, 60, 9, 4, 1, 5, 1, 1, 12, 201};
 
-std::string fileText(const Block& b) {
-    std::string s;
-    char line[16];
-    for (auto v : b) {
-        std::snprintf(line, sizeof line, "%4u\n", unsigned(v));
-        s += line;
-    }
-    return s;
-}
-
 class ParamFileTest : public PanelTest {
 protected:
     QTemporaryDir dir;

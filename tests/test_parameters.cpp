@@ -516,7 +516,7 @@ TEST_F(ParameterTest, GetDuringAnAcquisitionReadsAndEndsIt) {
 TEST_F(ParameterTest, PortChangeWithFileTargetReadsTheRam) {
     auto other = bindPeer(2);
     other->onFrame = [](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
-        if (f[1] == 7) return {{0.02, {0xAA, 0x03, 0x00}}};
+        if (f[1] == 7) return {{0.02, lineOk}};
         if (f[1] == 3) return {{0.02, Bytes(sensorBlock.begin(), sensorBlock.end())}};
         return {};
     };
@@ -539,7 +539,7 @@ TEST_F(ParameterTest, StartUpChecksTheLineAndReadsTheRam) {
     initVars();
     auto p = bindPeer(1);
     p->onFrame = [](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
-        if (f[1] == 7) return {{0.02, {0xAA, 0x03, 0x00}}};
+        if (f[1] == 7) return {{0.02, lineOk}};
         if (f[1] == 3) return {{0.02, Bytes(sensorBlock.begin(), sensorBlock.end())}};
         return {};
     };

@@ -21,10 +21,6 @@
 
 namespace {
 
-const Bytes lineOk{0xAA, 0x03, 0x00};
-const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
-const Bytes record1{10, 20, 128, 0x34, 0x12, 0x00, 0x02, 0x00, 0x01, 99};
-const std::string lineOkText = "LINE OK                              V3.0";
 
 double cpuSeconds() {
     rusage ru{};
@@ -59,19 +55,6 @@ class Reconnect : public PanelTest {
         return p;
     }
 
-    void pumpFor(double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (rt::Timer() < end)
-            rt::ProcessSystemEvents();
-    }
-    bool pumpUntil(const std::function<bool()>& done, double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (!done()) {
-            if (rt::Timer() > end) return false;
-            rt::ProcessSystemEvents();
-        }
-        return true;
-    }
     void openWithLineCheck() {
         com232::InitRS232(1);
         ASSERT_EQ(status(), lineOkText);
@@ -320,14 +303,6 @@ class RealReconnect : public PanelTest {
         ASSERT_EQ(::symlink(target.c_str(), tmp.c_str()), 0);
         ASSERT_EQ(::rename(tmp.c_str(), link.c_str()), 0);
     }
-    bool pumpUntil(const std::function<bool()>& done, double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (!done()) {
-            if (rt::Timer() > end) return false;
-            rt::ProcessSystemEvents();
-        }
-        return true;
-    }
     // The program's idle loop, as between operator actions, for up to `seconds` or until
     // `done` holds (looked at every 20 ms).
     void idle(double seconds, const std::function<bool()>& done = {}) {
@@ -344,17 +319,24 @@ class RealReconnect : public PanelTest {
         }
         rt::RunUserInterface();
     }
+    // A terminal behind the link as COM1, checked and read as the program starts
+    // (null when no terminal could be had).
+    std::unique_ptr<PtyPeer> startBehindLink() {
+        auto first = std::make_unique<PtyPeer>();
+        if (!first->ok()) return nullptr;
+        pointLinkAt(first->path());
+        rt::BindSerialDevice(1, link.c_str());
+        far = first.get();
+        com232::InitRS232(1);
+        return first;
+    }
 };
 
 } // namespace
 
 TEST_F(RealReconnect, AnAdapterPulledOutAndPluggedBackAsAnotherNode) {
-    auto first = std::make_unique<PtyPeer>();
-    ASSERT_TRUE(first->ok());
-    pointLinkAt(first->path());
-    rt::BindSerialDevice(1, link.c_str());
-    far = first.get();
-    com232::InitRS232(1);
+    auto first = startBehindLink();
+    ASSERT_TRUE(first);
     ASSERT_EQ(status(), lineOkText);
     ASSERT_EQ(frames.size(), 2u);
 
@@ -395,12 +377,8 @@ TEST_F(RealReconnect, AnAdapterPulledOutAndPluggedBackAsAnotherNode) {
 }
 
 TEST_F(RealReconnect, ARepointedLinkComesBackWhileTheProgramIdles) {
-    auto first = std::make_unique<PtyPeer>();
-    ASSERT_TRUE(first->ok());
-    pointLinkAt(first->path());
-    rt::BindSerialDevice(1, link.c_str());
-    far = first.get();
-    com232::InitRS232(1);
+    auto first = startBehindLink();
+    ASSERT_TRUE(first);
     ASSERT_EQ(status(), lineOkText);
 
     // The far end closes; the link is left pointing at something that is not there.
@@ -429,13 +407,9 @@ TEST_F(RealReconnect, ARepointedLinkComesBackWhileTheProgramIdles) {
 }
 
 TEST_F(RealReconnect, TheStandAloneSimulatorStoppedAndStartedOnTheSameLink) {
-    auto startSim = [&](QProcess& sim) {
-        sim.start(VARNO_SENSOR_SIM_PATH, {"--link", QString::fromStdString(link)});
-        // The terminal's path on stdout says the link is in place.
-        return sim.waitForStarted(5000) && sim.waitForReadyRead(5000);
-    };
+    // The terminal's path on stdout says the link is in place.
     QProcess sim;
-    ASSERT_TRUE(startSim(sim));
+    ASSERT_TRUE(startSensorSim(sim, QString::fromStdString(link)));
     rt::BindSerialDevice(1, link.c_str());
     com232::InitRS232(1);
     ASSERT_EQ(status(), lineOkText);
@@ -450,7 +424,7 @@ TEST_F(RealReconnect, TheStandAloneSimulatorStoppedAndStartedOnTheSameLink) {
 
     rt::SetCtrlVal(panel, PANEL_THRESHOLD, static_cast<unsigned char>(7));
     QProcess again;
-    ASSERT_TRUE(startSim(again));
+    ASSERT_TRUE(startSensorSim(again, QString::fromStdString(link)));
     const double t0 = rt::Timer();
     idle(6.0, [&] { return ucharVal(PANEL_THRESHOLD) != 7; });
     EXPECT_LT(rt::Timer() - t0, 5.0);

@@ -35,7 +35,7 @@ TEST_F(SensorTest, ReadingRamPausesATenthThenSendsTheFrameAndTakesTheBlock) {
     ASSERT_EQ(peer->frames.size(), 1u);
     EXPECT_EQ(peer->frames[0], frame(0x03));
     EXPECT_NEAR(peer->frameTimes[0] - t0, 0.1, 0.005);
-    EXPECT_EQ(bytesOf(link.Block(), 15), sensorBlock);
+    EXPECT_EQ(bytesOf(link.Block(), 15), block15);
     EXPECT_EQ(link.state().order, 0x03);
     EXPECT_EQ(link.ReplyCount(), 15);
 }
@@ -44,11 +44,11 @@ TEST_F(SensorTest, ReadingEepromPausesOneAndAHalfSecondsAndSendsTheBlockItHolds)
     auto peer = sensorOn(1, standard());
     Link link(1);
     ASSERT_TRUE(link.Open().ok());
-    link.SetBlock(sensorBlock.data());
+    link.SetBlock(block15.data());
     const double t0 = rt::Timer();
     ASSERT_TRUE(link.ReadBlock(sensor::EEPROM).ok());
     ASSERT_EQ(peer->frames.size(), 1u);
-    EXPECT_EQ(peer->frames[0], frame(0x04, sensorBlock));
+    EXPECT_EQ(peer->frames[0], frame(0x04, block15));
     EXPECT_NEAR(peer->frameTimes[0] - t0, 1.5, 0.005);
     EXPECT_EQ(bytesOf(link.Block(), 15), sensorEeprom);
 }
@@ -65,7 +65,7 @@ TEST_F(SensorTest, EachFailedReplyHasItsCodeAndItsText) {
          {},
          Result::ShortReply,
          "the sensor answered the request 55 03 with 5 of 15 bytes within 3.0 s"},
-        {sensorBlock,
+        {block15,
          {9},
          Result::TooLong,
          "the reply to the request 55 03 was too long (more than 15 bytes)"},
@@ -86,14 +86,14 @@ TEST_F(SensorTest, EachFailedReplyHasItsCodeAndItsText) {
         rt::BindSerialEndpoint(1, peer);
         Link link(1);
         ASSERT_TRUE(link.Open().ok());
-        link.SetBlock(sensorBlock.data()); // kept on failure
+        link.SetBlock(block15.data()); // kept on failure
         const double t0 = rt::Timer();
         const Result r = link.Request(sensor::req::ReadRam);
         EXPECT_EQ(r.code(), c.code) << c.text;
         EXPECT_EQ(r.text(), c.text);
         EXPECT_FALSE(r.ok());
         EXPECT_EQ(r.request(), 0x03);
-        EXPECT_EQ(bytesOf(link.Block(), 15), sensorBlock);
+        EXPECT_EQ(bytesOf(link.Block(), 15), block15);
         if (c.code == Result::NoReply) {
             EXPECT_GT(rt::Timer() - t0, 3.0);
             EXPECT_LT(rt::Timer() - t0, 3.01);
@@ -255,9 +255,12 @@ TEST(ParamFile, EveryWayAFileIsWrongHasItsReasonAndTheBlockStaysUntouched) {
         {dir.filePath("missing.dat").toStdString(), "it does not exist"},
         {dir.path().toStdString(), "it is a directory, not a regular file"},
         {write("few.dat", "   1\n   2\n"), "it holds fewer than 15 values"},
-        {write("many.dat", good + "   7\n"), "it holds more than 15 values (the 16th is on line 16)"},
-        {write("bad.dat", "   1\n 300\n"), "line 2 holds a value that is not a whole number from 0 to 255"},
-        {write("huge.dat", std::string((1 << 20) + 10, ' ') + "7\n"), "it is far too large to be a parameter file"},
+        {write("many.dat", good + "   7\n"),
+         "it holds more than 15 values (the 16th is on line 16)"},
+        {write("bad.dat", "   1\n 300\n"),
+         "line 2 holds a value that is not a whole number from 0 to 255"},
+        {write("huge.dat", std::string((1 << 20) + 10, ' ') + "7\n"),
+         "it is far too large to be a parameter file"},
     };
     for (const auto& [path, reason] : cases) {
         unsigned char block[15];
@@ -293,19 +296,19 @@ TEST_F(SensorTest, AVerifiedWriteReadsTheBlockBackFromTheSameTarget) {
     Link link(1);
     ASSERT_TRUE(link.Open().ok());
     const double t0 = rt::Timer();
-    EXPECT_TRUE(link.WriteVerified(sensor::EEPROM, sensorBlock.data()).ok());
+    EXPECT_TRUE(link.WriteVerified(sensor::EEPROM, block15.data()).ok());
     ASSERT_EQ(peer->frames.size(), 2u);
-    EXPECT_EQ(peer->frames[0], frame(0x02, sensorBlock));
-    EXPECT_EQ(peer->frames[1], frame(0x04, sensorBlock));
+    EXPECT_EQ(peer->frames[0], frame(0x02, block15));
+    EXPECT_EQ(peer->frames[1], frame(0x04, block15));
     EXPECT_NEAR(peer->frameTimes[1] - t0, 1.5, 0.005) << "the EEPROM read's pause";
 
     stubborn = true; // keeps what it holds
-    Bytes other = sensorBlock;
+    Bytes other = block15;
     other[0] ^= 1;
     other[14] ^= 1;
     const Result r = link.WriteVerified(sensor::EEPROM, other.data());
     EXPECT_EQ(r.code(), Result::Mismatch);
     EXPECT_EQ(r.got(), 2);
     EXPECT_EQ(r.text(), "verify failed: 2 of 15 bytes read back differ");
-    EXPECT_EQ(bytesOf(link.Block(), 15), sensorBlock) << "what was read back";
+    EXPECT_EQ(bytesOf(link.Block(), 15), block15) << "what was read back";
 }

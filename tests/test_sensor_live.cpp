@@ -29,16 +29,16 @@ TEST_F(SensorLive, ARecordIsTakenAsGoodOnlyOnceTheLineWasQuietBehindIt) {
     Link link(1);
     hook(link);
     ASSERT_TRUE(link.Open().ok());
-    link.SetBlock(sensorBlock.data());
+    link.SetBlock(block15.data());
     link.StartLive();
     ASSERT_TRUE(link.LiveCycle().ok());
     EXPECT_TRUE(link.RecordHeld());
-    EXPECT_EQ(bytesOf(link.HeldRecord().bytes, 10), sensorRecord);
+    EXPECT_EQ(bytesOf(link.HeldRecord().bytes, 10), record1);
     EXPECT_TRUE(good.empty()) << "not before the line was looked at";
     link.CyclePause();
     ASSERT_TRUE(link.LiveCycle().ok());
     ASSERT_EQ(good.size(), 1u);
-    EXPECT_EQ(good[0], sensorRecord);
+    EXPECT_EQ(good[0], record1);
     EXPECT_EQ(link.GoodRecords(), 1);
     link.StopLive();
     EXPECT_TRUE(link.EndLive().ok());
@@ -46,8 +46,8 @@ TEST_F(SensorLive, ARecordIsTakenAsGoodOnlyOnceTheLineWasQuietBehindIt) {
     EXPECT_FALSE(link.RecordHeld());
     // Each cycle: the live request with the block it carries, 50 ms after the last reply.
     ASSERT_EQ(peer->frames.size(), 2u);
-    EXPECT_EQ(peer->frames[0], frame(0x05, sensorBlock));
-    EXPECT_EQ(peer->frames[1], frame(0x05, sensorBlock));
+    EXPECT_EQ(peer->frames[0], frame(0x05, block15));
+    EXPECT_EQ(peer->frames[1], frame(0x05, block15));
     EXPECT_NEAR(peer->frameTimes[1] - peer->frameTimes[0], 0.005 + 0.05, 0.005);
 }
 
@@ -55,7 +55,7 @@ TEST_F(SensorLive, StraysBehindARecordSpoilItAndTheNextCycleSaysSo) {
     auto peer = std::make_shared<ScriptedPeer>();
     int n = 0;
     peer->onFrame = [&n](const Bytes&, double) {
-        std::vector<ScriptedPeer::Chunk> c{{0.005, n == 0 ? sensorRecord : secondRecord}};
+        std::vector<ScriptedPeer::Chunk> c{{0.005, n == 0 ? record1 : secondRecord}};
         if (n++ == 1) c.push_back({0.020, {0x42}}); // behind the second record
         return c;
     };
@@ -73,7 +73,7 @@ TEST_F(SensorLive, StraysBehindARecordSpoilItAndTheNextCycleSaysSo) {
     EXPECT_EQ(r.text(),
               "stray bytes followed the reply to 55 05 (record 2): it was not a live record");
     ASSERT_EQ(good.size(), 1u);
-    EXPECT_EQ(bytesOf(link.LastGood().bytes, 10), sensorRecord) << "the spoiled one is not kept";
+    EXPECT_EQ(bytesOf(link.LastGood().bytes, 10), record1) << "the spoiled one is not kept";
     EXPECT_EQ(peer->frames.size(), 2u) << "no request after the strays";
     EXPECT_TRUE(link.EndLive().ok()) << "told once";
 }
@@ -124,11 +124,8 @@ TEST_F(SensorLive, APortLostBetweenCyclesEndsTheAcquisition) {
 
 TEST_F(SensorLive, TwoLinksSpeakToTwoSensorsFromOneProcess) {
     auto first = sensorOn(1, standard());
-    auto second = sensorOn(2, {{3, Bytes(15, 9)},
-                               {4, sensorBlock},
-                               {5, secondRecord},
-                               {7, sensorLineOk}},
-                           0.012);
+    auto second = sensorOn(
+        2, {{3, Bytes(15, 9)}, {4, block15}, {5, secondRecord}, {7, lineOk}}, 0.012);
     Link a(1), b(2);
     std::vector<Bytes> goodA, goodB;
     a.OnGoodRecord([&](const sensor::LiveRecord& r) { goodA.push_back(bytesOf(r.bytes, 10)); });
@@ -139,8 +136,8 @@ TEST_F(SensorLive, TwoLinksSpeakToTwoSensorsFromOneProcess) {
     ASSERT_TRUE(b.LineCheck().ok());
     ASSERT_TRUE(a.ReadBlock(sensor::RAM).ok());
     ASSERT_TRUE(b.ReadBlock(sensor::EEPROM).ok());
-    EXPECT_EQ(bytesOf(a.Block(), 15), sensorBlock);
-    EXPECT_EQ(bytesOf(b.Block(), 15), sensorBlock);
+    EXPECT_EQ(bytesOf(a.Block(), 15), block15);
+    EXPECT_EQ(bytesOf(b.Block(), 15), block15);
     a.StartLive();
     b.StartLive();
     for (int i = 0; i < 3; ++i) {
@@ -152,17 +149,17 @@ TEST_F(SensorLive, TwoLinksSpeakToTwoSensorsFromOneProcess) {
     b.StopLive();
     ASSERT_TRUE(a.EndLive().ok());
     ASSERT_TRUE(b.EndLive().ok());
-    EXPECT_EQ(goodA, std::vector<Bytes>(3, sensorRecord));
+    EXPECT_EQ(goodA, std::vector<Bytes>(3, record1));
     EXPECT_EQ(goodB, std::vector<Bytes>(3, secondRecord));
 
     // Exactly each link's own frames on each line, in order.
     Bytes lineA = frame(0x07);
-    for (const Bytes& f : {frame(0x03), frame(0x05, sensorBlock), frame(0x05, sensorBlock),
-                           frame(0x05, sensorBlock)})
+    for (const Bytes& f : {frame(0x03), frame(0x05, block15), frame(0x05, block15),
+                           frame(0x05, block15)})
         lineA.insert(lineA.end(), f.begin(), f.end());
     Bytes lineB = frame(0x07);
-    for (const Bytes& f : {frame(0x04), frame(0x05, sensorBlock), frame(0x05, sensorBlock),
-                           frame(0x05, sensorBlock)})
+    for (const Bytes& f : {frame(0x04), frame(0x05, block15), frame(0x05, block15),
+                           frame(0x05, block15)})
         lineB.insert(lineB.end(), f.begin(), f.end());
     EXPECT_EQ(written(1), lineA);
     EXPECT_EQ(written(2), lineB);
@@ -187,7 +184,7 @@ TEST_F(SensorLive, ARequestOnOneLinkInsideTheOthersWaitLeavesItsReplyAlone) {
     EXPECT_TRUE(innerResult.ok()) << innerResult.text();
     EXPECT_EQ(bytesOf(b.Reply(), 16), sensorJump);
     ASSERT_TRUE(r.ok()) << r.text();
-    EXPECT_EQ(bytesOf(a.Reply(), 15), sensorBlock);
+    EXPECT_EQ(bytesOf(a.Reply(), 15), block15);
     EXPECT_EQ(written(1), frame(0x03));
     EXPECT_EQ(written(2), frame(0x06));
 }

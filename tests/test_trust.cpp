@@ -12,10 +12,7 @@
 
 namespace {
 
-const Bytes lineOk{0xAA, 0x03, 0x00};
-const Bytes block15{100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
 const Bytes block15b{90, 140, 23, 1, 6, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
-const Bytes recordA{10, 20, 128, 0x34, 0x12, 0x00, 0x02, 0x00, 0x01, 99};
 const Bytes recordB{30, 40, 111, 0x10, 0x00, 0x00, 0x02, 0x00, 0x01, 98};
 
 class Trust : public PanelTest {
@@ -25,14 +22,12 @@ class Trust : public PanelTest {
     std::map<int, Bytes> strays;
     double strayDelay = 0.006;
     Bytes paramReply = block15;
-    std::vector<Bytes> records{recordA};
+    std::vector<Bytes> records{record1};
     int recordsSent = 0;
 
     void SetUp() override {
         PanelTest::SetUp();
-        initVars();
-        peer = bindPeer(1);
-        peer->onFrame = [this](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
+        peer = startWithPeer([this](const Bytes& f, double) -> std::vector<ScriptedPeer::Chunk> {
             std::vector<ScriptedPeer::Chunk> out;
             const int code = f[1];
             if (code == 7) out.push_back({0.02, lineOk});
@@ -46,7 +41,7 @@ class Trust : public PanelTest {
             if (strays.count(code))
                 out.push_back({out.empty() ? 0.0 : out[0].delay + strayDelay, strays[code]});
             return out;
-        };
+        });
     }
     void open() {
         ASSERT_EQ(rt::OpenComConfig(1, "", 4800, 0, 8, 1, 1024, 1024), 0);
@@ -66,11 +61,6 @@ class Trust : public PanelTest {
             if (f[1] == 5 && recordsSent == n) out.push_back({0.03 + strayDelay, {0x7E}});
             return out;
         };
-    }
-    void pumpFor(double seconds) {
-        const double end = rt::Timer() + seconds;
-        while (rt::Timer() < end)
-            rt::ProcessSystemEvents();
     }
 };
 
@@ -122,7 +112,7 @@ TEST_F(Trust, AJumpBufferReplyWithAStrayByteBehindItLeavesTheGraphAlone) {
 
 TEST_F(Trust, ALiveRecordFollowedByStraysIsTakenBackAndReported) {
     open();
-    records = {recordA, recordB};
+    records = {record1, recordB};
     // The second record has a stray byte behind it; the acquisition must end there.
     strayBehindRecord(2);
     gui::GetData();
@@ -131,10 +121,10 @@ TEST_F(Trust, ALiveRecordFollowedByStraysIsTakenBackAndReported) {
     EXPECT_EQ(recordsSent, 2) << "the acquisition stops at the strays";
     EXPECT_EQ(gui::confirmedRecords, 1) << "only the first record counts as good";
     // The displays, live values and history show the first record again.
-    EXPECT_EQ(intVal(PANEL_DAT0), recordA[0]);
-    EXPECT_EQ(intVal(PANEL_NORM), recordA[2]);
-    EXPECT_EQ(com232::dataDat1, recordA[1]);
-    EXPECT_EQ(gui::alldata[495], recordA[0]);
+    EXPECT_EQ(intVal(PANEL_DAT0), record1[0]);
+    EXPECT_EQ(intVal(PANEL_NORM), record1[2]);
+    EXPECT_EQ(com232::dataDat1, record1[1]);
+    EXPECT_EQ(gui::alldata[495], record1[0]);
     EXPECT_EQ(gui::alldata[490], 0.0);
 }
 
@@ -268,7 +258,7 @@ TEST_F(Trust, AFifoIsRefusedWithoutOpeningIt) {
 
 TEST_F(Trust, ARequestRunInsideTheAcquisitionSettlesItsLastRecordFirst) {
     open();
-    records = {recordA, recordB};
+    records = {record1, recordB};
     strayBehindRecord(2);
     // GetBuff pressed right after the second record was shown: its flush would hide the
     // stray behind that record, so the record is checked before it.
@@ -285,7 +275,7 @@ TEST_F(Trust, ARequestRunInsideTheAcquisitionSettlesItsLastRecordFirst) {
     EXPECT_EQ(gui::jumpbuf[0], 77) << "the nested request itself went through";
     EXPECT_EQ(gui::confirmedRecords, 1) << "the record with a stray behind it is not taken";
     EXPECT_EQ(countPopups("INFO"), 1);
-    EXPECT_EQ(intVal(PANEL_DAT0), recordA[0]);
+    EXPECT_EQ(intVal(PANEL_DAT0), record1[0]);
 }
 
 TEST_F(Trust, ClosingTheWindowWhileAPopupIsOpenEndsThePopupToo) {

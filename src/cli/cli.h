@@ -26,7 +26,7 @@ struct Options {
     bool verify = false;
     bool json = false;
     bool trace = false; // the byte trace (varno.link at debug level) on stderr
-    long count = 0; // live: records to print; 0 = until Ctrl-C
+    long count = 0;     // live: records to print; 0 = until Ctrl-C
 };
 
 // Reads the command line (argv[0] is the program). False, with `error` saying why, when

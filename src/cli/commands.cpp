@@ -66,8 +66,8 @@ int cmdRead(Session& s) {
     if (s.o.json) {
         std::string names;
         for (int i = 0; i < ParamLen; ++i)
-            names += std::string(i ? "," : "") + "\"" + paraNames[i] +
-                     "\":" + std::to_string(block[i]);
+            names +=
+                std::string(i ? "," : "") + "\"" + paraNames[i] + "\":" + std::to_string(block[i]);
         std::fprintf(s.out, "%s,\"values\":%s,\"parameters\":{%s}%s}\n", jsonHead(s, true).c_str(),
                      jsonArray(block, ParamLen).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
@@ -84,10 +84,9 @@ int cmdWrite(Session& s) {
     std::string why, osWords;
     if (!sensor::ReadParamFile(file.c_str(), block, why, &osWords)) {
         // The system's own words too, where the reason leaves them out.
-        if (!osWords.empty() && why.find(osWords) == std::string::npos)
-            why += " (" + osWords + ")";
-        return s.fail(ExitFileOrPort,
-                      "the parameter file " + file + " cannot be used: " + why + "; nothing was sent");
+        if (!osWords.empty() && why.find(osWords) == std::string::npos) why += " (" + osWords + ")";
+        return s.fail(ExitFileOrPort, "the parameter file " + file + " cannot be used: " + why +
+                                          "; nothing was sent");
     }
     if (int rc = openPort(s); rc != ExitDone) return rc;
     if (!s.o.verify) {

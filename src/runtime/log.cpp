@@ -43,8 +43,10 @@ const QLoggingCategory& cat(Category c) {
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     const char* category = context.category ? context.category : "";
     if (std::strncmp(category, "varno.", 6) != 0) {
-        if (previous) previous(type, context, message);
-        else std::fprintf(stderr, "%s\n", qPrintable(message));
+        if (previous)
+            previous(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(message));
         return;
     }
     std::FILE* out = sinkFile ? sinkFile : stderr;
@@ -80,12 +82,14 @@ bool DebugOn(Category category) {
 
 void Debug(Category category, const std::string& text) {
     const QLoggingCategory& c = cat(category);
-    if (c.isDebugEnabled()) QMessageLogger(nullptr, 0, nullptr, c.categoryName()).debug("%s", text.c_str());
+    if (c.isDebugEnabled())
+        QMessageLogger(nullptr, 0, nullptr, c.categoryName()).debug("%s", text.c_str());
 }
 
 void Info(Category category, const std::string& text) {
     const QLoggingCategory& c = cat(category);
-    if (c.isInfoEnabled()) QMessageLogger(nullptr, 0, nullptr, c.categoryName()).info("%s", text.c_str());
+    if (c.isInfoEnabled())
+        QMessageLogger(nullptr, 0, nullptr, c.categoryName()).info("%s", text.c_str());
 }
 
 void Warning(Category category, const std::string& text) {

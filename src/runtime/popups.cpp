@@ -32,8 +32,7 @@ void RoutePopups(PopupRoute route) {
 
 int MessagePopup(const char* title, const char* text) {
     if (popupRoute) {
-        popupRoute(
-            {PopupRequest::Message, title ? title : "", text ? text : "", "", "", Timer()});
+        popupRoute({PopupRequest::Message, title ? title : "", text ? text : "", "", "", Timer()});
         return 0;
     }
     if (!theApp) return UIE_BAD_PANEL;
@@ -93,12 +92,9 @@ int FileSelectPopupN(const char* defaultDir, const char* defaultFile, const char
     int result = VAL_NO_FILE_SELECTED;
     const QString folder = startFolder(defaultDir);
     if (popupRoute) {
-        const PopupReply a = popupRoute({PopupRequest::FileSelect,
-                                         title ? title : "",
-                                         filter,
-                                         folder.toStdString(),
-                                         defaultFile ? defaultFile : "",
-                                         Timer()});
+        const PopupReply a =
+            popupRoute({PopupRequest::FileSelect, title ? title : "", filter, folder.toStdString(),
+                        defaultFile ? defaultFile : "", Timer()});
         if (a.result <= 0) return a.result;
         chosen = QString::fromStdString(a.path);
         if (restrictExt) chosen = restrictExtension(chosen, QString::fromStdString(filter));

@@ -53,9 +53,9 @@ Result Link::Open() {
         std::string why = PortOpenFailure(s_.port);
         if (why.empty()) {
             const std::string device = PortDeviceName(s_.port);
-            why = device.empty() ? "COM" + std::to_string(s_.port) +
-                                       " is not there (see varno-cli ports)"
-                                 : device + ": " + openResultText(s_.openResult);
+            why = device.empty()
+                      ? "COM" + std::to_string(s_.port) + " is not there (see varno-cli ports)"
+                      : device + ": " + openResultText(s_.openResult);
         }
         return Result::Fail(Result::OpenFailed, 0, 0, 0, why);
     }
@@ -146,8 +146,7 @@ Result Link::verdict(int expected) const {
     const unsigned char code = s_.order;
     if (GetInQLen(s_.port) < 0) return Result::Fail(Result::PortLost, code, s_.nBytesR, expected);
     if (s_.nBytesR <= 0) return Result::Fail(Result::NoReply, code, 0, expected);
-    if (s_.nBytesR < expected)
-        return Result::Fail(Result::ShortReply, code, s_.nBytesR, expected);
+    if (s_.nBytesR < expected) return Result::Fail(Result::ShortReply, code, s_.nBytesR, expected);
     return Result::Fail(Result::TooLong, code, s_.nBytesR, expected);
 }
 
@@ -161,7 +160,8 @@ void Link::Flush() {
         const int n = GetInQLen(s_.port);
         if (n > 0) {
             unsigned char unread[BufSize];
-            const int got = ComRd(s_.port, reinterpret_cast<char*>(unread), n < BufSize ? n : BufSize);
+            const int got =
+                ComRd(s_.port, reinterpret_cast<char*>(unread), n < BufSize ? n : BufSize);
             trace("discarded", unread, got);
         }
     }
@@ -218,8 +218,7 @@ Result Link::WriteVerified(int target, const unsigned char* values) {
     int differing = 0;
     for (int i = 0; i < ParamLen; ++i)
         differing += s_.block[i] != sent[i];
-    if (differing)
-        return Result::Fail(Result::Mismatch, ReadCode(target), differing, ParamLen);
+    if (differing) return Result::Fail(Result::Mismatch, ReadCode(target), differing, ParamLen);
     return {};
 }
 

@@ -37,7 +37,7 @@ const char* OpenResultText(int result);
 // A live record as it arrived.
 struct LiveRecord {
     unsigned char bytes[RecordLen] = {};
-    double at = 0.0; // the run-time's Timer() when it was read
+    double at = 0.0;                              // the run-time's Timer() when it was read
     std::chrono::system_clock::time_point wall{}; // the wall clock then
 };
 
@@ -53,18 +53,18 @@ class Link {
     // The state the operator program names, shared by every request of this link. Other
     // programs read it through the accessors below.
     struct State {
-        int port = 0;             // the port number (COM n); a device is bound to it
-        int openResult = 0;       // what the last opening returned (negative: failed)
-        unsigned char sync = Sync; // the frame's first byte
-        unsigned char order = 0;  // the request code sent last
-        char writeBuf[BufSize] = {};          // the frame sent last
-        unsigned char readBuf[BufSize] = {};  // the reply read last
-        unsigned char block[ParamLen] = {};   // the parameter block every frame carries
-        double tstart = 0.0; // when the present wait (or pause) started
-        double tdiff = 0.0;  // seconds it has run
-        int nBytesW = 0;     // what the last frame's write took
-        int nBytesR = 0;     // bytes the last reply wait read
-        int poll = 0;        // 1 while a live acquisition runs; cleared, its wait ends
+        int port = 0;                        // the port number (COM n); a device is bound to it
+        int openResult = 0;                  // what the last opening returned (negative: failed)
+        unsigned char sync = Sync;           // the frame's first byte
+        unsigned char order = 0;             // the request code sent last
+        char writeBuf[BufSize] = {};         // the frame sent last
+        unsigned char readBuf[BufSize] = {}; // the reply read last
+        unsigned char block[ParamLen] = {};  // the parameter block every frame carries
+        double tstart = 0.0;                 // when the present wait (or pause) started
+        double tdiff = 0.0;                  // seconds it has run
+        int nBytesW = 0;                     // what the last frame's write took
+        int nBytesR = 0;                     // bytes the last reply wait read
+        int poll = 0; // 1 while a live acquisition runs; cleared, its wait ends
     };
 
     explicit Link(int port = 1);

@@ -9,12 +9,12 @@
 namespace sensor {
 
 constexpr unsigned char Sync = 0x55;
-constexpr int ParamLen = 15;               // the parameter block
-constexpr int RecordLen = 10;              // a live record
-constexpr int JumpBufLen = 16;             // the jump buffer
-constexpr int LineCheckLen = 3;            // the line check's answer, AA 03 00
-constexpr int FrameLen = ParamLen + 2;     // every request
-constexpr int BufSize = 1024;              // the input queue and the read buffer
+constexpr int ParamLen = 15;           // the parameter block
+constexpr int RecordLen = 10;          // a live record
+constexpr int JumpBufLen = 16;         // the jump buffer
+constexpr int LineCheckLen = 3;        // the line check's answer, AA 03 00
+constexpr int FrameLen = ParamLen + 2; // every request
+constexpr int BufSize = 1024;          // the input queue and the read buffer
 constexpr unsigned char LineOk[LineCheckLen] = {0xAA, 0x03, 0x00};
 
 // The names of the parameter block's bytes, in block order (as varno-cli's JSON names

@@ -40,7 +40,9 @@ class Result {
     int got() const { return got_; }
     int expected() const { return expected_; }
     // A port's fault (lost, write failed, not opened) rather than the sensor's answer.
-    bool portFault() const { return code_ == PortLost || code_ == WriteFailed || code_ == OpenFailed; }
+    bool portFault() const {
+        return code_ == PortLost || code_ == WriteFailed || code_ == OpenFailed;
+    }
 
   private:
     Code code_ = Ok;

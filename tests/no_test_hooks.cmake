@@ -1,0 +1,16 @@
+# Fails when a shipped program carries the tests' hooks (runtime::test::...). The seam's
+# own symbols must be found, so that a stripped or empty file does not pass unseen.
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${NM} -C ${file} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${file}")
+  endif()
+  if(NOT symbols MATCHES "runtime::Timer\\(\\)")
+    message(FATAL_ERROR "${file}: the seam's symbols are not there to check")
+  endif()
+  if(symbols MATCHES "runtime::test::")
+    string(REGEX MATCH "[^\n]*runtime::test::[^\n]*" hit "${symbols}")
+    message(FATAL_ERROR "${file} carries a test hook: ${hit}")
+  endif()
+  message(STATUS "${file}: no test hooks")
+endforeach()
