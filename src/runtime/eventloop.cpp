@@ -4,6 +4,8 @@
 #include "runtime.h"
 
 #include <QAbstractEventDispatcher>
+
+#include <algorithm>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -96,7 +98,12 @@ int QuitUserInterface(int returnCode) {
 
 // ---- pump and time ------------------------------------------------------------------
 
-int ProcessSystemEvents() {
+namespace {
+
+// One pass of the pump. `maxSleep` (seconds): how long a waiting loop may sleep in the
+// event loop when nothing is pending; 0 for a plain pump, which sleeps only when it is
+// called again within 2 ms (a waiting loop) and then for at most a millisecond.
+int pump(double maxSleep) {
     if (!QCoreApplication::instance()) return 0;
     detail::ServiceSerial();
     auto* dispatcher = QAbstractEventDispatcher::instance();
@@ -108,7 +115,7 @@ int ProcessSystemEvents() {
         QCoreApplication::sendPostedEvents();
         const double now = Timer();
         // A pump called again within 2 ms is a waiting loop; a single pump never blocks.
-        const bool polling = now - lastPump < 0.002;
+        const bool polling = maxSleep > 0.0 || now - lastPump < 0.002;
         lastPump = now;
         if (!dispatcher->processEvents(QEventLoop::AllEvents) && polling) {
             // Nothing was pending: sleep in the event loop until something arrives
@@ -120,8 +127,11 @@ int ProcessSystemEvents() {
                 wakeTimer->setTimerType(Qt::PreciseTimer);
             }
             const double due = detail::SerialNextDue();
+            const double slice = std::min(maxSleep > 0.001 ? maxSleep : 0.001, MaxWaitSlice);
             if (due > 0.0012) {
-                wakeTimer->start(1);
+                // Never past the moment an in-process peer delivers.
+                const double sleep = due > 0.0 ? std::min(slice, due) : slice;
+                wakeTimer->start(std::max(1, int(sleep * 1000.0)));
                 dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
                 wakeTimer->stop();
             } else if (due > 0.0) {
@@ -134,6 +144,16 @@ int ProcessSystemEvents() {
     detail::ServiceTickers();
     activeClock->pumped(Timer());
     return 0;
+}
+
+} // namespace
+
+int ProcessSystemEvents() {
+    return pump(0.0);
+}
+
+int ProcessSystemEventsFor(double seconds) {
+    return pump(seconds > 0.0 ? seconds : 0.0);
 }
 
 double Timer() {

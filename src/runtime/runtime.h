@@ -168,6 +168,13 @@ int FileSelectPopup(const char* defaultDir, const char* defaultFile, const char*
 
 // ---- events and time ----------------------------------------------------------
 int ProcessSystemEvents();
+// The pump of a loop that waits for input until a deadline (a reply, a quiet line, a
+// pause): as ProcessSystemEvents, but when nothing is pending it sleeps in the event loop
+// until something arrives (serial data, a key, a timer) or `seconds` have passed, at most
+// MaxWaitSlice. A wait built on it wakes a few times per reply instead of every
+// millisecond.
+constexpr double MaxWaitSlice = 0.020;
+int ProcessSystemEventsFor(double seconds);
 double Timer();
 void Sleep(int milliseconds);
 

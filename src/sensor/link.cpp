@@ -112,7 +112,7 @@ int Link::settle(int expected) {
     const double t0 = Timer();
     int count = expected;
     while (Timer() - t0 < SettleTime && !QuitPending() && !stop_) {
-        ProcessSystemEvents();
+        ProcessSystemEventsFor(SettleTime - (Timer() - t0));
         count = GetInQLen(s_.port);
         if (count != expected) break; // a stray byte, or a nested request took the line
     }
@@ -125,7 +125,7 @@ Result Link::Await(int expected, Wait mode) {
     s_.tstart = Timer();
     int count = 0;
     do {
-        ProcessSystemEvents();
+        ProcessSystemEventsFor(ReplyTimeout - (Timer() - s_.tstart));
         count = GetInQLen(s_.port);
         if ((live && s_.poll == 0) || stop_)
             return Result::Fail(Result::Stopped, s_.order, 0, expected);
@@ -173,7 +173,7 @@ void Link::Pause(double seconds) {
     s_.tstart = Timer();
     s_.tdiff = 0.0;
     while (seconds > s_.tdiff && !QuitPending() && !stop_) {
-        ProcessSystemEvents();
+        ProcessSystemEventsFor(seconds - s_.tdiff);
         s_.tdiff = Timer() - s_.tstart;
     }
 }
