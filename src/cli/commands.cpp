@@ -67,7 +67,7 @@ int cmdRead(Session& s) {
         std::string names;
         for (int i = 0; i < ParamLen; ++i)
             names +=
-                std::string(i ? "," : "") + "\"" + paraNames[i] + "\":" + std::to_string(block[i]);
+                std::string(i ? "," : "") + "\"" + sensor::ParamNames[i] + "\":" + std::to_string(block[i]);
         std::fprintf(s.out, "%s,\"values\":%s,\"parameters\":{%s}%s}\n", jsonHead(s, true).c_str(),
                      jsonArray(block, ParamLen).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
@@ -93,7 +93,7 @@ int cmdWrite(Session& s) {
         if (const Result r = s.link.WriteBlock(s.o.target, block); !r) return s.fail(r);
         // The port closes next, and closing may set the line back to other settings at
         // once: the frame leaves the driver and the adapter first.
-        s.link.Pause(DrainTime);
+        s.link.Drain();
         std::fprintf(s.out, "sent %s to %s\n", file.c_str(), targetName(s.o.target));
         return ExitDone;
     }
@@ -103,7 +103,7 @@ int cmdWrite(Session& s) {
         for (int i = 0; i < ParamLen; ++i)
             if (back[i] != block[i])
                 log::Warning(log::Cli, "varno-cli: " + s.what + ": byte " + std::to_string(i + 1) +
-                                           " (" + paraNames[i] + "): sent " +
+                                           " (" + sensor::ParamNames[i] + "): sent " +
                                            std::to_string(block[i]) + ", read back " +
                                            std::to_string(back[i]));
         return s.fail(ExitVerify, r.text() + " from " + file);

@@ -7,10 +7,6 @@
 
 namespace cli {
 
-const char* const paraNames[sensor::ParamLen] = {
-    "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
-    "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
-
 std::string hex2(unsigned v) {
     char b[4];
     std::snprintf(b, sizeof b, "%02X", v & 0xFFu);

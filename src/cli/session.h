@@ -10,14 +10,8 @@
 
 namespace cli {
 
-// Time for a frame to leave before the port closes: 17 bytes at 4800 baud take 35 ms, an
-// adapter holds them up to another 16 ms.
-constexpr double DrainTime = 0.1;
 // A --port given as a path stands for this COM number.
 constexpr int PathPort = 1;
-
-// The names of the parameter block's bytes, in block order.
-extern const char* const paraNames[sensor::ParamLen];
 
 // One command's run: where it prints, what it is called in messages, its link.
 struct Session {
