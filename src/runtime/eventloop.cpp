@@ -6,6 +6,7 @@
 #include <QAbstractEventDispatcher>
 
 #include <algorithm>
+#include <cmath>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -129,8 +130,9 @@ int pump(double maxSleep) {
             const double due = detail::SerialNextDue();
             const double slice = std::min(maxSleep > 0.001 ? maxSleep : 0.001, MaxWaitSlice);
             if (due > 0.0012) {
-                // Never past the moment an in-process peer delivers.
-                const double sleep = due > 0.0 ? std::min(slice, due) : slice;
+                // An in-process peer delivers on the clock, not through the event loop:
+                // with one due, the pump looks again every millisecond as it always did.
+                const double sleep = std::isfinite(due) ? 0.001 : slice;
                 wakeTimer->start(std::max(1, int(sleep * 1000.0)));
                 dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
                 wakeTimer->stop();
