@@ -204,9 +204,11 @@ int ComRd(int port, char* buffer, int count) {
     const double deadline = Timer() + p->timeout;
     for (;;) {
         const int n = std::min<int>(count - got, int(p->inq.size()));
-        std::memcpy(buffer + got, p->inq.data(), std::size_t(n));
-        p->inq.erase(p->inq.begin(), p->inq.begin() + n);
-        got += n;
+        if (n > 0) { // an empty queue may have no storage at all
+            std::memcpy(buffer + got, p->inq.data(), std::size_t(n));
+            p->inq.erase(p->inq.begin(), p->inq.begin() + n);
+            got += n;
+        }
         if (got >= count || !p->line->wait(deadline)) break;
         p->line->pull(p->inq, p->cap);
         if (!checkAlive(port, *p)) break;
