@@ -2,6 +2,7 @@
 // reply wait, flushes and pauses), and how a failure is told (stderr, exit code, JSON).
 #pragma once
 
+#include "text/json.h"
 #include "cli.h"
 #include "sensor/link.h"
 
@@ -32,7 +33,9 @@ struct Session {
 
 std::string hex2(unsigned v);
 // A JSON string: always valid UTF-8 (a byte that is not is given as U+FFFD).
-std::string jsonString(const std::string& s);
+inline std::string jsonString(const std::string& s) {
+    return text::JsonString(s);
+}
 // The start of every JSON object printed, success or failure alike, without the closing
 // brace: {"command":"read","port":"COM1","ok":true,"target":"ram" (the target where the
 // command has one; "command" null when no command was recognised).

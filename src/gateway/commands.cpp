@@ -1,7 +1,6 @@
 // Reading the commands' JSON: every refusal says why, nothing unchecked reaches the line.
 #include "commands.h"
 
-#include "sensor/paramfile.h"
 #include "sensor/protocol.h"
 
 #include <QJsonArray>
@@ -10,8 +9,6 @@
 #include <QJsonParseError>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 
 namespace gateway {
@@ -39,7 +36,7 @@ bool shortString(const QJsonObject& obj, const char* key, std::string& out, std:
         return false;
     }
     const QString s = v.toString();
-    if (s.size() > MaxIdLength) {
+    if (s.toUcs4().size() > MaxIdLength) {
         error = std::string("\"") + key + "\" must be at most " + std::to_string(MaxIdLength) +
                 " characters";
         return false;
@@ -66,47 +63,56 @@ bool target(const QJsonObject& obj, const char* key, bool required, int& out, st
     return true;
 }
 
-// The values as a parameter file would hold them, one a line, then the parameter file's
-// own check: a value that is not a whole number from 0 to 255 is refused as it would be
-// there.
+// 15 whole numbers from 0 to 255, exactly: 99.9999999 is not 100, 1e2 is 100.
 bool values(const QJsonObject& obj, unsigned char* out, std::string& error) {
+    const std::string what = "15 whole numbers from 0 to 255";
     if (!obj.contains("values")) {
-        error = "\"values\" is missing (15 whole numbers from 0 to 255)";
+        error = "\"values\" is missing (" + what + ")";
         return false;
     }
     const QJsonValue v = obj.value("values");
     if (!v.isArray()) {
-        error = "\"values\" must be an array of 15 whole numbers from 0 to 255";
+        error = "\"values\" must be an array of " + what;
         return false;
     }
     const QJsonArray a = v.toArray();
-    std::string text;
-    for (int i = 0; i < a.size(); ++i) {
+    for (int i = 0; i < a.size() && i < sensor::ParamLen; ++i) {
         if (!a[i].isDouble()) {
             error = "values[" + std::to_string(i) + "] is not a number";
             return false;
         }
         const double d = a[i].toDouble();
-        char line[64];
-        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15)
-            std::snprintf(line, sizeof line, "%.0f\n", d);
-        else
-            std::snprintf(line, sizeof line, "%g\n", d);
-        text += line;
-    }
-    std::string why;
-    if (!sensor::ReadParamText(text, out, why)) {
-        // One value a line: the parameter file's line is the value's place.
-        if (why.rfind("line ", 0) == 0) {
-            const int i = std::atoi(why.c_str() + 5) - 1;
-            const std::string shown =
-                i >= 0 && i < a.size() ? a[i].toVariant().toString().toStdString() : "?";
-            why = "values[" + std::to_string(i) + "] (" + shown +
-                  ") is not a whole number from 0 to 255";
-        } else if (why.rfind("it holds", 0) == 0) {
-            why = "\"values\" holds " + std::to_string(a.size()) + " numbers, not 15";
+        if (!(std::isfinite(d) && d == std::floor(d) && d >= 0 && d <= 255)) {
+            error = "values[" + std::to_string(i) + "] (" +
+                    a[i].toVariant().toString().toStdString() +
+                    ") is not a whole number from 0 to 255";
+            return false;
         }
-        error = why;
+        out[i] = static_cast<unsigned char>(d);
+    }
+    if (a.size() != sensor::ParamLen) {
+        error = "\"values\" holds " + std::to_string(a.size()) + " numbers, not " +
+                std::to_string(sensor::ParamLen);
+        return false;
+    }
+    return true;
+}
+
+// A topic the reply can be published on: UTF-8, no wildcard, no NUL, not too long.
+bool responseTopic(const std::string& t, std::string& error) {
+    if (t.empty()) return true;
+    if (t.size() > std::size_t(MaxResponseTopic)) {
+        error = "the response topic has " + std::to_string(t.size()) + " bytes, more than " +
+                std::to_string(MaxResponseTopic);
+        return false;
+    }
+    if (t.find_first_of("+#") != std::string::npos || t.find('\0') != std::string::npos) {
+        error = "the response topic holds a wildcard (+ or #): a reply cannot be published there";
+        return false;
+    }
+    const QString u = QString::fromUtf8(t.data(), qsizetype(t.size()));
+    if (u.toUtf8() != QByteArray(t.data(), qsizetype(t.size()))) {
+        error = "the response topic is not UTF-8";
         return false;
     }
     return true;
@@ -118,6 +124,23 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
                   std::string& error) {
     c.name = name;
     error.clear();
+    if (retained && payload.isEmpty()) {
+        c.silent = true; // a retained command being cleared: nothing was asked
+        error = "an empty retained message (a retained command cleared)";
+        return false;
+    }
+    if (!responseTopic(c.responseTopic, error)) {
+        c.responseTopic.clear(); // answered on reply alone
+        c.correlation.clear();
+        return false;
+    }
+    if (c.correlation.size() > MaxCorrelation) {
+        error = "the correlation data has " + std::to_string(c.correlation.size()) +
+                " bytes, more than " + std::to_string(MaxCorrelation);
+        c.responseTopic.clear();
+        c.correlation.clear();
+        return false;
+    }
     if (payload.size() > MaxPayload) {
         error = "the payload has " + std::to_string(payload.size()) + " bytes, more than " +
                 std::to_string(MaxPayload);
@@ -156,6 +179,7 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
     }
     c.kind = kind->kind;
     if (!shortString(obj, "by", c.by, error)) return false;
+    c.hasBy = obj.contains("by");
     for (auto it = obj.begin(); it != obj.end(); ++it) {
         if (it.key() == "id" || it.key() == "by" || kind->keys.count(it.key())) continue;
         error = "unknown key \"" + it.key().toStdString() + "\" for " + name;

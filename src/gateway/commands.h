@@ -9,7 +9,11 @@
 namespace gateway {
 
 constexpr int MaxPayload = 4096; // bytes a command may have
-constexpr int MaxIdLength = 64;  // characters of "id" and "by"
+constexpr int MaxIdLength = 64;  // characters (not bytes) of "id" and "by"
+// MQTT 5 properties of a command, bytes: a response topic and correlation data beyond
+// these are refused (the 4 KiB of a payload do not cover them).
+constexpr int MaxResponseTopic = 1024;
+constexpr int MaxCorrelation = 1024;
 
 enum class CommandKind { Read, Write, JumpBuf, Check };
 
@@ -17,7 +21,9 @@ struct Command {
     CommandKind kind = CommandKind::Check;
     std::string name; // "read", "write", "jumpbuf", "check" (or the topic's last level)
     std::string id, by;
-    bool hasId = false;
+    bool hasId = false, hasBy = false;
+    // Nothing to answer: an empty retained message, which clears a retained command.
+    bool silent = false;
     int target = 1; // sensor::RAM or sensor::EEPROM ("from" or "to")
     unsigned char values[15] = {};
     bool verify = false;
@@ -26,11 +32,14 @@ struct Command {
     QByteArray correlation;
 };
 
-// Reads the command named by the topic's last level (`name`) from `payload`. False, with
-// `error` saying why, when it is refused: a retained message, a payload over MaxPayload,
-// invalid JSON, not an object, an unknown key, a wrong type or value. `c` then holds as
-// much as was read (name, id) for the reply. Write values are checked exactly as a
-// parameter file is.
+// Reads the command named by the topic's last level (`name`) from `payload`; `c` may hold
+// the MQTT 5 response topic and correlation data already, and they are checked too. False,
+// with `error` saying why, when it is refused: a retained message, a payload over
+// MaxPayload, invalid JSON, not an object, an unknown key, a wrong type or value, a
+// response topic that cannot be published on (a wildcard, not UTF-8, too long; the reply
+// then goes to `reply` alone) or correlation data over MaxCorrelation. `c` then holds as
+// much as was read (name, id) for the reply; c.silent when nothing is to be answered. Write
+// values are whole numbers from 0 to 255, exactly, as a parameter file holds them.
 bool ParseCommand(const std::string& name, const QByteArray& payload, bool retained, Command& c,
                   std::string& error);
 

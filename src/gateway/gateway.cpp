@@ -17,14 +17,18 @@ constexpr double shutdownWait = 3.0; // seconds the last messages may take to be
 
 } // namespace
 
-// The will says offline, since the connection it goes with was made, with the records
+// The will says offline, with the time of the connection it goes with and what was
 // dropped by then.
 BrokerSettings Gateway::withWill(BrokerSettings b, const std::string& port, Gateway* self) {
     b.willPayload = [port, self] {
-        return QByteArray::fromStdString(
-            StatusPayload("offline", port, IsoNow(), self->outbox_.droppedLive()));
+        return QByteArray::fromStdString(WillPayload(port, IsoNow(), self->dropped()));
     };
+    b.maxIncoming = MaxPayload;
     return b;
+}
+
+Dropped Gateway::dropped() const {
+    return {outbox_.droppedLive(), outbox_.droppedOther(), outbox_.droppedRefused()};
 }
 
 Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
@@ -56,7 +60,11 @@ Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
         push({topic("live"), LivePayload(when, seconds, r.bytes, hyst, ++seq_), true});
     };
     poller_.onReply = [this](const Command& c, const std::string& json) { reply(c, json); };
-    poller_.onAudit = [this](const std::string& json) { push({topic("audit"), json, false}); };
+    poller_.onAudit = [this](const std::string& json) {
+        Message m{topic("audit"), json, false};
+        m.keep = true; // an audit line is never dropped
+        push(std::move(m));
+    };
     poller_.onFatal = [this](int code, const std::string& why) {
         qCCritical(lcGateway, "varno-gateway: %s: %s", portName_.c_str(), why.c_str());
         shutdown(code, [](int c) { QCoreApplication::exit(c); });
@@ -93,7 +101,7 @@ void Gateway::publishStatus() {
     // Nothing is said before the sensor side knows its state.
     if (!closing_ && poller_.state() == SensorState::Starting) return;
     const char* state = closing_ ? "offline" : StateName(poller_.state());
-    droppedShown_ = outbox_.droppedLive();
+    droppedShown_ = dropped();
     lastStatusAt_ = Now();
     publishRetained("status", StatusPayload(state, portName_, since_, droppedShown_));
 }
@@ -109,9 +117,10 @@ void Gateway::pump() {
         return mqtt_.publish(m.topic, QByteArray::fromStdString(m.payload), 1, false, {},
                              QByteArray::fromStdString(m.correlation));
     });
-    // Records dropped while connected (a broker slower than the sensor): status says so,
-    // at most once a second.
-    if (outbox_.droppedLive() != droppedShown_ && Now() - lastStatusAt_ > 1.0) publishStatus();
+    // Records or replies dropped while connected (a broker slower than the sensor, a flood
+    // of commands, a response topic that cannot be published on): status says so, at most
+    // once a second.
+    if (dropped() != droppedShown_ && Now() - lastStatusAt_ > 1.0) publishStatus();
     if (closing_ && offlineAcked_ && outbox_.waiting() == 0) finishShutdown();
 }
 
@@ -122,7 +131,16 @@ void Gateway::message(const Incoming& in) {
     c.responseTopic = in.responseTopic;
     c.correlation = in.correlation;
     std::string error;
-    if (!ParseCommand(in.topic.substr(prefix.size()), in.payload, in.retained, c, error)) {
+    bool ok = false;
+    if (in.oversized) {
+        c.name = in.topic.substr(prefix.size());
+        error = "the payload has " + std::to_string(in.size) + " bytes, more than " +
+                std::to_string(MaxPayload);
+    } else {
+        ok = ParseCommand(in.topic.substr(prefix.size()), in.payload, in.retained, c, error);
+    }
+    if (!ok) {
+        if (c.silent) return;
         qCWarning(lcGateway, "varno-gateway: %s refused: %s", in.topic.c_str(), error.c_str());
         JsonObject j;
         if (c.hasId)

@@ -6,6 +6,7 @@
 #include "gateway/mqtt_client.h"
 #include "gateway/options.h"
 #include "gateway/outbox.h"
+#include "gateway/payloads.h"
 #include "gateway/poller.h"
 
 #include <QObject>
@@ -49,7 +50,8 @@ class Gateway : public QObject {
     std::string since_;  // when the present state began
     std::string params_; // the last params payload, published again on every connection
     long long seq_ = 0;
-    long droppedShown_ = -1;
+    Dropped dropped() const;
+    Dropped droppedShown_{-1, -1, -1};
     double lastStatusAt_ = -1e9;
     // Shutting down.
     bool closing_ = false;

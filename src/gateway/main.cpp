@@ -1,7 +1,8 @@
 // varno-gateway: the engine without a display, the options, then the event loop until
-// SIGTERM or SIGINT.
+// SIGTERM, SIGINT or SIGHUP (all three end it cleanly: offline published, exit 0).
 #include "gateway/gateway.h"
 #include "gateway/options.h"
+#include "runtime/claims.h"
 #include "runtime/endpoint.h"
 #include "runtime/log.h"
 #include "runtime/runtime.h"
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VARNO_VERSION
@@ -83,6 +85,38 @@ int main(int argc, char** argv) {
     if (sensorId.empty()) {
         const std::string device = runtime::PortDeviceName(port);
         sensorId = device.empty() ? portName : gateway::SensorIdFor(device);
+        if (gateway::ReservedSensorId(sensorId)) {
+            std::fprintf(stderr,
+                         "varno-gateway: the port %s gives the sensor id \"%s\", a name the "
+                         "topics themselves use: give it one with --sensor\n",
+                         portName.c_str(), sensorId.c_str());
+            return gateway::ExitConfig;
+        }
+    }
+    const std::string base = o.prefix + "/" + sensorId + "/";
+    // One gateway per topic root and broker on this machine: two port names that give the
+    // same sensor id ("s.1" and "s 1") would otherwise take each other's topics.
+    {
+        std::string holder;
+        bool held = false;
+        const std::string claim = "varno-gateway:" + o.host + ":" + std::to_string(o.brokerPort) +
+                                  "/" + base;
+        const std::string note = "pid " + std::to_string(::getpid()) + ", port " + portName +
+                                 ", sensor " + sensorId + ", topics " + base;
+        if (!runtime::ClaimName(claim, note, holder, held)) {
+            if (held) {
+                std::fprintf(stderr,
+                             "varno-gateway: another varno-gateway already publishes %s on "
+                             "this broker (%s)%s\n",
+                             base.c_str(), holder.c_str(),
+                             o.sensor.empty() ? "; the sensor id was made from the port's "
+                                                "name: give each gateway its own --sensor"
+                                              : "");
+                return gateway::ExitConfig;
+            }
+            qCWarning(lcGateway, "varno-gateway: cannot check for a second gateway: %s",
+                      holder.c_str());
+        }
     }
 
     gateway::BrokerSettings b;
@@ -97,12 +131,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "varno-gateway: %s\n", error.c_str());
         return gateway::ExitConfig;
     }
+    if (struct stat st {}; !o.passwordFile.empty() &&
+                           ::stat(o.passwordFile.c_str(), &st) == 0 && (st.st_mode & S_IROTH))
+        qCWarning(lcGateway,
+                  "varno-gateway: the password file %s can be read by everyone on this machine "
+                  "(chmod 600 %s)",
+                  o.passwordFile.c_str(), o.passwordFile.c_str());
     b.keepalive = o.keepalive;
-    std::string clientPrefix = o.prefix;
-    for (char& c : clientPrefix)
-        if (c == '/') c = '-';
-    b.clientId = "varno-gateway-" + clientPrefix + "-" + sensorId;
-    const std::string base = o.prefix + "/" + sensorId + "/";
+    // The topic root names the client: two roots never share an id ("a/b" + "s1" and "a-b" +
+    // "s1" did once), so two gateways never knock each other off the broker.
+    b.clientId = "varno-gateway/" + o.prefix + "/" + sensorId;
     b.willTopic = base + "status";
     b.subscribe = base + "cmd/+";
 
@@ -110,7 +148,8 @@ int main(int argc, char** argv) {
     thePoller = &gw.poller();
     runtime::InstallPortEventCallback(onPortEvent);
 
-    // SIGTERM and SIGINT reach the event loop through a pipe; a second one ends at once.
+    // SIGTERM, SIGINT and SIGHUP reach the event loop through a pipe; a second one ends at
+    // once, unless a write is on the line: its reply and audit are waited for.
     if (::pipe(signalPipe) != 0) return gateway::ExitConfig;
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
     QSocketNotifier sig(signalPipe[0], QSocketNotifier::Read);
@@ -118,7 +157,12 @@ int main(int argc, char** argv) {
     QObject::connect(&sig, &QSocketNotifier::activated, [&] {
         char b[16];
         (void)!::read(signalPipe[0], b, sizeof b);
-        if (++received > 1) std::_Exit(gateway::ExitDone);
+        if (++received > 1) {
+            if (!gw.poller().writing()) std::_Exit(gateway::ExitDone);
+            qCWarning(lcGateway, "varno-gateway: a write is on the line: stopping after its "
+                                 "read-back");
+            return;
+        }
         gw.shutdown(gateway::ExitDone, [](int code) { QCoreApplication::exit(code); });
     });
     struct sigaction sa {};
@@ -126,6 +170,7 @@ int main(int argc, char** argv) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     qCInfo(lcGateway, "varno-gateway: %s, topics %s#, broker %s", portName.c_str(), base.c_str(),

@@ -24,6 +24,9 @@ constexpr double firstPause = 0.5; // seconds before the first retry; doubled up
 // to deliver what waited within 10 s of its return.
 constexpr double maxPause = 8.0;
 constexpr int miscMs = 250; // libmosquitto's housekeeping and the silence watch
+// After a refusal that will not change by retrying (a wrong account, not authorised,
+// banned): the broker is asked again no faster than this.
+constexpr double lastingPause = 30.0;
 
 void initLibrary() {
     static bool done = false;
@@ -34,6 +37,22 @@ void initLibrary() {
 std::string errorText(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
     return mosquitto_strerror(rc);
+}
+
+// A broker's refusal of a connection, in its own words: MQTT 5 reason codes (0x80 and up)
+// and MQTT 3.1.1 return codes (1 to 5) are different tables.
+std::string refusalText(bool v5, int rc) {
+    if (v5 && rc >= 0x80) return mosquitto_reason_string(rc);
+    return mosquitto_connack_string(rc);
+}
+
+// Refusals that the same attempt will meet again: the account or the broker's ACL.
+bool lastingRefusal(bool v5, int rc) {
+    if (v5 && rc >= 0x80)
+        return rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD || rc == MQTT_RC_NOT_AUTHORIZED ||
+               rc == MQTT_RC_BANNED || rc == MQTT_RC_CLIENTID_NOT_VALID;
+    return rc == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || rc == CONNACK_REFUSED_NOT_AUTHORIZED ||
+           rc == CONNACK_REFUSED_IDENTIFIER_REJECTED;
 }
 
 } // namespace
@@ -95,6 +114,9 @@ bool MqttClient::configure(std::string& why) {
     mosquitto_disconnect_v5_callback_set(mosq_, disconnectCb);
     mosquitto_publish_v5_callback_set(mosq_, publishCb);
     mosquitto_message_v5_callback_set(mosq_, messageCb);
+    mosquitto_subscribe_v5_callback_set(mosq_, subscribeCb);
+    mosquitto_unsubscribe_v5_callback_set(mosq_, unsubscribeCb);
+    mosquitto_log_callback_set(mosq_, logCb);
     return true;
 }
 
@@ -141,10 +163,15 @@ void MqttClient::updateWriteInterest() {
     if (writeNotifier_ && mosq_) writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
 }
 
-void MqttClient::readReady() {
-    if (!mosq_) return;
+void MqttClient::heard() {
     lastIn_ = Now();
     probed_ = false;
+}
+
+// Bytes alone say nothing: a broker that trickles a packet a byte at a time is as silent
+// as one that sends nothing. Only a whole packet (one of the callbacks) counts.
+void MqttClient::readReady() {
+    if (!mosq_) return;
     const int rc = mosquitto_loop_read(mosq_, 1);
     if (!mosq_) return; // a callback dropped the connection
     if (rc != MOSQ_ERR_SUCCESS) return drop("read: " + errorText(rc));
@@ -197,16 +224,22 @@ void MqttClient::drop(const std::string& why) {
         });
     }
     if (state_ == State::Stopped) return;
-    lastError_ = why;
-    if (wasConnected || backoff_ == 0.0)
+    // The same failure again and again is said once, until something else happens.
+    if (wasConnected || backoff_ == 0.0 || why != lastError_)
         qCWarning(lcMqtt, "varno-gateway: broker %s:%d: %s", s_.host.c_str(), s_.port, why.c_str());
+    lastError_ = why;
     state_ = State::Waiting;
     scheduleRetry();
     if (wasConnected && onDisconnected) onDisconnected(why);
 }
 
 void MqttClient::scheduleRetry() {
-    backoff_ = backoff_ == 0.0 ? firstPause : std::min(maxPause, backoff_ * 2);
+    if (lasting_) {
+        lasting_ = false;
+        backoff_ = lastingPause;
+    } else {
+        backoff_ = backoff_ == 0.0 ? firstPause : std::min(maxPause, backoff_ * 2);
+    }
     retry_->start(int(backoff_ * 1000));
 }
 
@@ -223,12 +256,16 @@ int MqttClient::publish(const std::string& topic, const QByteArray& payload, int
                                         payload.constData(), qos, retain, props);
     mosquitto_property_free_all(&props);
     if (rc != MOSQ_ERR_SUCCESS) {
-        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
+        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO ||
+            rc == MOSQ_ERR_NOMEM) {
             drop("publish: " + errorText(rc));
-        else
-            qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s", topic.c_str(),
-                      errorText(rc).c_str());
-        return 0;
+            return 0;
+        }
+        // The library will never send this one (a wildcard in the topic, a packet over the
+        // broker's maximum size, a topic that is not UTF-8): trying again cannot help.
+        qCWarning(lcMqtt, "varno-gateway: cannot publish on %s: %s (dropped)", topic.c_str(),
+                  errorText(rc).c_str());
+        return Refused;
     }
     updateWriteInterest();
     return mid;
@@ -258,31 +295,61 @@ void MqttClient::connectCb(mosquitto* m, void* self, int rc, int, const mqtt5__p
     auto* c = static_cast<MqttClient*>(self);
     if (!c || m != c->mosq_) return;
     if (rc != 0) {
-        // A broker that knows only MQTT 3.1.1 refuses version 5: the next attempt asks for
-        // 3.1.1 (and stays with it).
-        if (c->v5_ && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || rc == 1)) c->v5_ = false;
-        c->drop(std::string("connection refused: ") + mosquitto_connack_string(rc));
+        // A broker that knows only MQTT 3.1.1 refuses version 5: not a refusal of ours; the
+        // next attempt, at once, asks for 3.1.1 (and stays with it).
+        if (c->v5_ && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
+                       rc == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+            c->v5_ = false;
+            qCInfo(lcMqtt, "varno-gateway: broker %s:%d speaks MQTT 3.1.1, not 5: using 3.1.1",
+                   c->s_.host.c_str(), c->s_.port);
+            c->backoff_ = 0.0;
+            c->unwatchSocket();
+            c->misc_->stop();
+            mosquitto* old = c->mosq_;
+            c->mosq_ = nullptr;
+            mosquitto_user_data_set(old, nullptr);
+            QTimer::singleShot(0, [old] { mosquitto_destroy(old); });
+            c->state_ = State::Waiting;
+            c->retry_->start(0);
+            return;
+        }
+        c->lasting_ = lastingRefusal(c->v5_, rc);
+        std::string why = "connection refused: " + refusalText(c->v5_, rc);
+        if (c->lasting_) why += " (asking again every 30 s)";
+        c->drop(why);
         return;
     }
     c->state_ = State::Connected;
     c->backoff_ = 0.0;
-    c->lastIn_ = Now();
+    c->lastError_.clear();
+    c->heard();
     qCInfo(lcMqtt, "varno-gateway: connected to %s:%d (MQTT %s)", c->s_.host.c_str(), c->s_.port,
            c->v5_ ? "5" : "3.1.1");
+    // MQTT 5: "retain as published", so that a command published retained while we listen
+    // still carries its retain flag (the broker clears it for present subscribers
+    // otherwise). MQTT 3.1.1 cannot ask for it.
     if (!c->s_.subscribe.empty())
-        mosquitto_subscribe(c->mosq_, nullptr, c->s_.subscribe.c_str(), 1);
+        mosquitto_subscribe_v5(c->mosq_, nullptr, c->s_.subscribe.c_str(), 1,
+                               c->v5_ ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0, nullptr);
     if (c->onConnected) c->onConnected();
 }
 
 void MqttClient::disconnectCb(mosquitto* m, void* self, int rc, const mqtt5__property*) {
     auto* c = static_cast<MqttClient*>(self);
     if (!c || m != c->mosq_ || c->state_ == State::Stopped) return;
+    // A broker's DISCONNECT carries an MQTT 5 reason code; a lost connection a library code.
+    if (rc == MQTT_RC_SESSION_TAKEN_OVER)
+        return c->drop("another client connected with this gateway's client id " +
+                       c->s_.clientId +
+                       " (a second gateway for the same topics? give each its own --sensor)");
+    if (rc >= 0x80) return c->drop("the broker disconnected: " + refusalText(true, rc));
     c->drop(rc == 0 ? "disconnected" : "connection lost: " + errorText(rc));
 }
 
 void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason, const mqtt5__property*) {
     auto* c = static_cast<MqttClient*>(self);
     if (!c || m != c->mosq_) return;
+    c->heard();
     // A v5 broker may refuse a message (not authorised by its ACL): it is acknowledged
     // all the same and not sent again.
     if (reason >= 0x80)
@@ -294,10 +361,15 @@ void MqttClient::publishCb(mosquitto* m, void* self, int mid, int reason, const 
 void MqttClient::messageCb(mosquitto* mosq, void* self, const mosquitto_message* m,
                            const mqtt5__property* props) {
     auto* c = static_cast<MqttClient*>(self);
-    if (!c || mosq != c->mosq_ || !c->onMessage || !m || !m->topic) return;
+    if (!c || mosq != c->mosq_) return;
+    c->heard();
+    if (!c->onMessage || !m || !m->topic) return;
     Incoming in;
     in.topic = m->topic;
-    in.payload = QByteArray(static_cast<const char*>(m->payload), m->payloadlen);
+    in.size = m->payloadlen;
+    // As early as the library lets us: an oversized payload is never copied.
+    in.oversized = m->payloadlen > c->s_.maxIncoming;
+    if (!in.oversized) in.payload = QByteArray(static_cast<const char*>(m->payload), m->payloadlen);
     in.retained = m->retain;
     char* response = nullptr;
     if (mosquitto_property_read_string(props, MQTT_PROP_RESPONSE_TOPIC, &response, false)) {
@@ -311,6 +383,32 @@ void MqttClient::messageCb(mosquitto* mosq, void* self, const mosquitto_message*
         free(data);
     }
     c->onMessage(in);
+}
+
+void MqttClient::subscribeCb(mosquitto* m, void* self, int, int count, const int* granted,
+                             const mqtt5__property*) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (!c || m != c->mosq_) return;
+    c->heard();
+    for (int i = 0; i < count; ++i)
+        if (granted[i] >= 0x80)
+            qCWarning(lcMqtt, "varno-gateway: the broker refused the subscription to %s: %s",
+                      c->s_.subscribe.c_str(), mosquitto_reason_string(granted[i]));
+}
+
+void MqttClient::unsubscribeCb(mosquitto* m, void* self, int, const mqtt5__property*) {
+    auto* c = static_cast<MqttClient*>(self);
+    if (c && m == c->mosq_) c->heard(); // the answer to the silence probe
+}
+
+// libmosquitto's own log, in the gateway's category: warnings and errors as such, the rest
+// at debug level.
+void MqttClient::logCb(mosquitto*, void*, int level, const char* text) {
+    if (!text) return;
+    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
+        qCWarning(lcMqtt, "varno-gateway: libmosquitto: %s", text);
+    else
+        qCDebug(lcMqtt, "libmosquitto: %s", text);
 }
 
 } // namespace gateway

@@ -1,8 +1,9 @@
 // One MQTT connection, libmosquitto driven from Qt's event loop through its socket: a
 // socket notifier for reading and writing, a timer for its housekeeping. No thread of
 // libmosquitto's own runs, so everything happens in the program's thread. Reconnects by
-// itself with a growing pause (0.5 s doubled up to 8 s); a broker that stops answering without
-// closing the connection is given up after 1.5 x keepalive.
+// itself with a growing pause (0.5 s doubled up to 8 s; 30 s after a refusal that retrying
+// cannot mend, such as a wrong password); a broker that sends no whole packet for 1.5 x
+// keepalive is given up, even when bytes still trickle in.
 #pragma once
 
 #include <QByteArray>
@@ -33,6 +34,9 @@ struct BrokerSettings {
     std::function<QByteArray()> willPayload;
     std::string subscribe; // the topic filter subscribed to on every connection
     int maxInflight = 64;
+    // Bytes a message may have to be taken: a bigger one is refused before it is copied
+    // (onMessage gets it with `oversized` set and no payload).
+    int maxIncoming = 1 << 20;
 };
 
 struct Incoming {
@@ -41,6 +45,8 @@ struct Incoming {
     bool retained = false;
     std::string responseTopic; // MQTT 5, empty if none
     QByteArray correlation;
+    long size = 0;          // the payload's size in bytes
+    bool oversized = false; // over maxIncoming: the payload was not taken
 };
 
 class MqttClient : public QObject {
@@ -52,8 +58,11 @@ class MqttClient : public QObject {
     void start();
     bool connected() const { return state_ == State::Connected; }
     bool v5() const { return v5_; }
-    // Hands one message to libmosquitto. Returns its message id (> 0), or 0 when not
-    // connected or refused. Messages are only ever handed over while connected.
+    // Hands one message to libmosquitto. Returns its message id (> 0); 0 when not
+    // connected (try again later); Refused (< 0) when the library will never send it (a
+    // topic with a wildcard, a packet over the broker's maximum size): the caller drops it.
+    // Messages are only ever handed over while connected.
+    static constexpr int Refused = -1;
     int publish(const std::string& topic, const QByteArray& payload, int qos, bool retain,
                 const std::string& responseTopic = {}, const QByteArray& correlation = {});
     // Ends the connection cleanly (DISCONNECT, so the will is not sent) and stops
@@ -85,13 +94,18 @@ class MqttClient : public QObject {
     static void disconnectCb(mosquitto*, void*, int, const mqtt5__property*);
     static void publishCb(mosquitto*, void*, int, int, const mqtt5__property*);
     static void messageCb(mosquitto*, void*, const mosquitto_message*, const mqtt5__property*);
+    static void subscribeCb(mosquitto*, void*, int, int, const int*, const mqtt5__property*);
+    static void unsubscribeCb(mosquitto*, void*, int, const mqtt5__property*);
+    static void logCb(mosquitto*, void*, int, const char*);
+    // A whole packet came from the broker: the silence watch starts again.
+    void heard();
 
     BrokerSettings s_;
     mosquitto* mosq_ = nullptr;
     State state_ = State::Idle;
     bool v5_ = true;
     double backoff_ = 0.0;
-    double lastIn_ = 0.0; // when bytes last came from the broker
+    double lastIn_ = 0.0; // when the broker's last whole packet came
     double attemptStarted_ = 0.0;
     bool probed_ = false;
     QSocketNotifier* readNotifier_ = nullptr;
@@ -99,6 +113,7 @@ class MqttClient : public QObject {
     QTimer* misc_ = nullptr;
     QTimer* retry_ = nullptr;
     std::string lastError_;
+    bool lasting_ = false; // the last refusal will not change by retrying
 };
 
 // Seconds on a monotonic clock.

@@ -1,13 +1,16 @@
 // varno-gateway's command line and config file.
 #include "options.h"
 
+#include "runtime/runtime.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <sstream>
 
 namespace gateway {
 
@@ -76,11 +79,30 @@ bool validPort(const std::string& v) {
     return wholeNumber(digits, 1, 255, n);
 }
 
+bool validUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size())).toUtf8() ==
+           QByteArray(s.data(), qsizetype(s.size()));
+}
+
+// A topic path a broker takes: UTF-8 without control characters, no wildcard, no empty
+// level, and not one of the broker's own ($SYS/...).
 bool validPrefix(const std::string& p) {
     if (p.empty() || p.front() == '/' || p.back() == '/' || p.size() > 200) return false;
+    if (p.front() == '$' || !validUtf8(p)) return false;
     for (unsigned char c : p)
-        if (c == '+' || c == '#' || c < 0x20) return false;
+        if (c == '+' || c == '#' || c < 0x20 || c == 0x7F) return false;
     return p.find("//") == std::string::npos;
+}
+
+// A bool's spellings, as the config file takes them.
+bool boolValue(const std::string& v, bool& out) {
+    if (v.empty() || v == "true" || v == "yes" || v == "1")
+        out = true;
+    else if (v == "false" || v == "no" || v == "0")
+        out = false;
+    else
+        return false;
+    return true;
 }
 
 // Applies one option; `error` set when its value is wrong.
@@ -101,6 +123,8 @@ void apply(const std::string& name, const std::string& v, Options& o, std::strin
     } else if (name == "sensor") {
         if (!ValidSensorId(v))
             error = "--sensor wants letters, digits, - and _ only, not \"" + v + "\"";
+        else if (ReservedSensorId(v))
+            error = "--sensor " + v + " is a name the topics themselves use: choose another";
         o.sensor = v;
     } else if (name == "allow-write") {
         if (v == "none")
@@ -146,16 +170,41 @@ bool takesValue(const std::string& name) {
 
 // Reads the config file into `o`: "name value", "name=value" or "name = value" a line,
 // '#' starting a comment, names with or without "--".
+constexpr std::size_t maxLine = 4096;         // bytes of a config file's line
+constexpr qint64 maxConfig = 1024 * 1024;       // bytes of a config file
+
 int readConfig(const std::string& path, Options& o, std::string& error) {
-    std::ifstream in(path);
-    if (!in) {
-        error = "the config file " + path + " cannot be read";
+    // What the path names is looked at first: a FIFO would hold the opening, a folder
+    // reads as empty.
+    const char* what = "";
+    if (runtime::ExaminePath(path.c_str(), &what) != runtime::PathKind::RegularFile) {
+        error = "the config file " + path + " is " + what + ", not a regular file";
         return ExitConfig;
     }
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = "the config file " + path + " cannot be read: " + file.errorString().toStdString();
+        return ExitConfig;
+    }
+    const QByteArray all = file.read(maxConfig + 1);
+    if (all.size() > maxConfig) {
+        error = "the config file " + path + " is larger than 1 MiB";
+        return ExitConfig;
+    }
+    std::istringstream in(all.toStdString());
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
+        if (line.find('\0') != std::string::npos) {
+            error = path + " line " + std::to_string(number) + ": holds a NUL byte";
+            return ExitConfig;
+        }
+        if (line.size() > maxLine) {
+            error = path + " line " + std::to_string(number) + ": longer than " +
+                    std::to_string(maxLine) + " bytes";
+            return ExitConfig;
+        }
         if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
         auto trim = [](std::string s) {
             const auto b = s.find_first_not_of(" \t\r");
@@ -172,12 +221,10 @@ int readConfig(const std::string& path, Options& o, std::string& error) {
         if (name.rfind("--", 0) == 0) name = name.substr(2);
         const std::string where = path + " line " + std::to_string(number) + ": ";
         if (name == "trace") {
-            if (!value.empty() && value != "true" && value != "yes" && value != "1" &&
-                value != "false" && value != "no" && value != "0") {
+            if (!boolValue(value, o.trace)) {
                 error = where + "trace wants true or false";
                 return ExitConfig;
             }
-            o.trace = value.empty() || value == "true" || value == "yes" || value == "1";
             continue;
         }
         if (!takesValue(name) || name == "config") {
@@ -245,6 +292,12 @@ bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error) {
     return true;
 }
 
+bool ReservedSensorId(const std::string& id) {
+    // <prefix>/cmd/... would be read as commands by the gateway of <prefix>'s last level;
+    // _line is the line's own topic.
+    return id == "cmd" || id == "_line";
+}
+
 bool ValidSensorId(const std::string& id) {
     if (id.empty() || id.size() > 128) return false;
     for (unsigned char c : id)
@@ -289,23 +342,30 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
 int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error) {
     o = Options{};
     error.clear();
-    // The config file first, so that the command line wins.
+    // The config file first, so that the command line wins. One only.
+    std::string file;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i] ? argv[i] : "";
-        std::string file;
+        std::string named;
         if (a == "--config" && i + 1 < argc)
-            file = argv[i + 1];
+            named = argv[++i];
         else if (a.rfind("--config=", 0) == 0)
-            file = a.substr(9);
+            named = a.substr(9);
         else
             continue;
-        if (file.empty()) {
+        if (named.empty()) {
             error = "--config needs a file name";
             return ExitUsage;
         }
+        if (!file.empty()) {
+            error = "--config is given twice (one config file only)";
+            return ExitUsage;
+        }
+        file = named;
+    }
+    if (!file.empty()) {
         o.config = file;
         if (int rc = readConfig(file, o, error); rc != ExitDone) return rc;
-        break;
     }
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i] ? argv[i] : "";
@@ -319,6 +379,13 @@ int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error)
         }
         if (a == "--trace") {
             o.trace = true;
+            continue;
+        }
+        if (a.rfind("--trace=", 0) == 0) {
+            if (!boolValue(a.substr(8), o.trace)) {
+                error = "--trace wants true or false, not \"" + a.substr(8) + "\"";
+                return ExitUsage;
+            }
             continue;
         }
         if (a.rfind("--", 0) != 0) {
@@ -358,12 +425,34 @@ int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error)
     else if (o.cert.empty() != o.key.empty())
         error = "--cert and --key go together";
     if (!error.empty()) return o.config.empty() ? ExitUsage : ExitConfig;
-    // Files named must be there: retrying cannot mend a missing one.
-    for (const std::string* f : {&o.passwordFile, &o.cafile, &o.cert, &o.key}) {
-        if (f->empty()) continue;
-        QFile file(QString::fromStdString(*f));
+    // Files named must be there, and be what they are named for: retrying cannot mend a
+    // missing one, and a CA or certificate that is none would fail every TLS handshake.
+    struct Named {
+        const std::string* path;
+        const char* what;   // for the message
+        const char* marker; // what a PEM file of its kind holds
+    };
+    for (const Named& n : {Named{&o.passwordFile, "password file", nullptr},
+                           Named{&o.cafile, "CA file", "-----BEGIN CERTIFICATE-----"},
+                           Named{&o.cert, "certificate", "-----BEGIN CERTIFICATE-----"},
+                           Named{&o.key, "key", "PRIVATE KEY-----"}}) {
+        const std::string& f = *n.path;
+        if (f.empty()) continue;
+        const char* kind = "";
+        if (runtime::ExaminePath(f.c_str(), &kind) != runtime::PathKind::RegularFile) {
+            error = "the " + std::string(n.what) + " " + f + " is " + kind +
+                    ", not a regular file";
+            return ExitConfig;
+        }
+        QFile file(QString::fromStdString(f));
         if (!file.open(QIODevice::ReadOnly)) {
-            error = "cannot read " + *f + ": " + file.errorString().toStdString();
+            error = "cannot read " + f + ": " + file.errorString().toStdString();
+            return ExitConfig;
+        }
+        if (n.marker && !file.read(maxConfig).contains(n.marker)) {
+            error = "the " + std::string(n.what) + " " + f + " holds no PEM " +
+                    (std::strcmp(n.what, "key") == 0 ? "private key" : "certificate") +
+                    " (\"" + n.marker + "\" not found)";
             return ExitConfig;
         }
     }

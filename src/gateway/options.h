@@ -9,8 +9,10 @@ namespace gateway {
 
 // Exit codes, as --help documents them.
 enum Exit {
-    ExitDone = 0,   // stopped by SIGTERM or SIGINT (offline status published first)
-    ExitUsage = 2,  // unknown or wrong option
+    ExitDone = 0,     // stopped by SIGTERM or SIGINT (offline status published first)
+    ExitNoAnswer = 1, // in a reply: the sensor did not answer (or wrongly), as varno-cli's
+    ExitUsage = 2,    // unknown or wrong option
+    ExitMismatch = 3, // in a reply: a write's read-back differs, as varno-cli's
     ExitConfig = 4, // a file, port or configuration error that retrying cannot mend
 };
 
@@ -55,6 +57,8 @@ bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error);
 std::string SensorIdFor(const std::string& device);
 // Letters, digits, '-' and '_' only, not empty.
 bool ValidSensorId(const std::string& id);
+// A sensor id the topics themselves use ("cmd", "_line"): refused.
+bool ReservedSensorId(const std::string& id);
 
 // The first line of a password file, without its line end. False, with `error`, when the
 // file cannot be read.

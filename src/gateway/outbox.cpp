@@ -11,8 +11,9 @@ Outbox::Outbox(long liveLimit, long otherLimit, int window)
 
 void Outbox::push(Message m) {
     m.mid = 0;
-    const bool live = m.live;
+    const bool live = m.live, keep = m.keep;
     queue_.push_back(std::move(m));
+    if (keep) return;
     (live ? live_ : other_) += 1;
     // The bound is on what waits here; the few handed over (the window) are the client's.
     if (live ? live_ - liveSent_ > liveLimit_ : other_ > otherLimit_) dropOldest(live);
@@ -22,7 +23,7 @@ void Outbox::push(Message m) {
 // stays: the client has it, and its acknowledgement will find it.
 void Outbox::dropOldest(bool live) {
     for (std::size_t i = sent_; i < queue_.size(); ++i) {
-        if (queue_[i].live != live) continue;
+        if (queue_[i].live != live || queue_[i].keep) continue;
         queue_.erase(queue_.begin() + std::ptrdiff_t(i));
         (live ? live_ : other_) -= 1;
         (live ? droppedLive_ : droppedOther_) += 1;
@@ -33,7 +34,14 @@ void Outbox::dropOldest(bool live) {
 void Outbox::pump(const std::function<int(const Message&)>& send) {
     while (sent_ < queue_.size() && sent_ < std::size_t(window_)) {
         const int mid = send(queue_[sent_]);
-        if (mid <= 0) return;
+        if (mid < 0) {
+            const Message& m = queue_[sent_];
+            if (!m.keep) (m.live ? live_ : other_) -= 1;
+            queue_.erase(queue_.begin() + std::ptrdiff_t(sent_));
+            ++droppedRefused_;
+            continue;
+        }
+        if (mid == 0) return;
         queue_[sent_].mid = mid;
         liveSent_ += queue_[sent_].live;
         ++sent_;
@@ -43,7 +51,7 @@ void Outbox::pump(const std::function<int(const Message&)>& send) {
 void Outbox::acknowledged(int mid) {
     for (std::size_t i = 0; i < sent_; ++i) {
         if (queue_[i].mid != mid) continue;
-        (queue_[i].live ? live_ : other_) -= 1;
+        if (!queue_[i].keep) (queue_[i].live ? live_ : other_) -= 1;
         liveSent_ -= queue_[i].live;
         queue_.erase(queue_.begin() + std::ptrdiff_t(i));
         --sent_;

@@ -1,8 +1,11 @@
 // What waits to reach the broker: every non-retained message (live records, replies,
 // audit lines) in the order made, kept until the broker has acknowledged it (QoS 1
 // PUBACK), and handed to the MQTT client only while connected, at most `window` at a time.
-// While the broker is away live records pile up to a bound: beyond it the oldest are
-// dropped and counted. Plain C++.
+// While the broker is away live records pile up to a bound, and replies to another: beyond
+// them the oldest of their kind are dropped and counted. An audit line is never dropped
+// (writes are few: the command queue bounds them). A message the client refuses for good
+// (a topic it can never publish on) is dropped and counted, and never holds up the ones
+// behind it. Plain C++.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +22,7 @@ struct Message {
     std::string topic;
     std::string payload;
     bool live = false;       // a live record: counted against the buffer bound
+    bool keep = false;       // an audit line: never dropped for a bound
     std::string correlation; // MQTT 5 correlation data (replies to a response topic)
     int mid = 0;             // the client's message id while handed over
 };
@@ -31,8 +35,8 @@ class Outbox {
 
     void push(Message m);
     // Hands waiting messages to `send` in order while fewer than `window` are
-    // unacknowledged; `send` returns the message id, or 0 when it could not (then it
-    // stops).
+    // unacknowledged; `send` returns the message id, 0 when it could not (then it stops),
+    // or a negative number when it never can (that message is dropped, the next goes).
     void pump(const std::function<int(const Message&)>& send);
     // The broker acknowledged message `mid`.
     void acknowledged(int mid);
@@ -45,6 +49,7 @@ class Outbox {
     long liveWaiting() const { return live_; }
     long droppedLive() const { return droppedLive_; }
     long droppedOther() const { return droppedOther_; }
+    long droppedRefused() const { return droppedRefused_; }
 
   private:
     void dropOldest(bool live);
@@ -55,7 +60,7 @@ class Outbox {
     long liveSent_ = 0; // live records among those handed over
     long liveLimit_, otherLimit_;
     int window_;
-    long droppedLive_ = 0, droppedOther_ = 0;
+    long droppedLive_ = 0, droppedOther_ = 0, droppedRefused_ = 0;
 };
 
 } // namespace gateway

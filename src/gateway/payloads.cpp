@@ -3,6 +3,7 @@
 
 #include "record.h"
 #include "sensor/protocol.h"
+#include "text/json.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,34 +12,15 @@
 
 namespace gateway {
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 JsonObject& JsonObject::key(const char* k) {
     if (body_.size() > 1) body_ += ',';
-    body_ += JsonString(k);
+    body_ += text::JsonString(k);
     body_ += ':';
     return *this;
 }
 
 JsonObject& JsonObject::str(const char* k, const std::string& v) {
-    key(k).body_ += JsonString(v);
+    key(k).body_ += text::JsonString(v);
     return *this;
 }
 
@@ -95,12 +77,26 @@ void IsoTime(std::chrono::system_clock::time_point t, char* out, std::size_t siz
 }
 
 std::string StatusPayload(const std::string& state, const std::string& port,
-                          const std::string& since, long dropped) {
+                          const std::string& since, const Dropped& dropped) {
     return JsonObject()
         .str("state", state)
         .str("port", port)
         .str("since", since)
-        .num("dropped", dropped)
+        .num("dropped", dropped.live)
+        .num("dropped_replies", dropped.replies)
+        .num("refused", dropped.refused)
+        .done();
+}
+
+std::string WillPayload(const std::string& port, const std::string& connected,
+                        const Dropped& dropped) {
+    return JsonObject()
+        .str("state", "offline")
+        .str("port", port)
+        .str("connected", connected)
+        .num("dropped", dropped.live)
+        .num("dropped_replies", dropped.replies)
+        .num("refused", dropped.refused)
         .done();
 }
 

@@ -25,16 +25,27 @@ class JsonObject {
     std::string body_ = "{";
 };
 
-std::string JsonString(const std::string& s);
-
 // The present UTC time, ISO 8601 with milliseconds.
 std::string IsoNow();
 // `t` as ISO 8601 UTC with milliseconds, as the recording writes it.
 void IsoTime(std::chrono::system_clock::time_point t, char* out, std::size_t size);
 
-// {"state","port","since","dropped"}: `dropped` live records dropped from the buffer.
+// What the outbox dropped: live records beyond its bound, replies beyond theirs, and
+// messages the MQTT client refused for good (a response topic it cannot publish on).
+struct Dropped {
+    long live = 0, replies = 0, refused = 0;
+    bool operator!=(const Dropped& o) const {
+        return live != o.live || replies != o.replies || refused != o.refused;
+    }
+};
+// {"state","port","since","dropped","dropped_replies","refused"}.
 std::string StatusPayload(const std::string& state, const std::string& port,
-                          const std::string& since, long dropped);
+                          const std::string& since, const Dropped& dropped);
+// The last will: {"state":"offline","port","connected","dropped",...}. A will is composed
+// when the connection is made and cannot know when it will be sent: it names the time of
+// its connection, not a "since".
+std::string WillPayload(const std::string& port, const std::string& connected,
+                        const Dropped& dropped);
 // {"source","values","named","time"}.
 std::string ParamsPayload(int target, const unsigned char* block, const std::string& time);
 // {"threshold": n, ...}: the block's bytes by name.

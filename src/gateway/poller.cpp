@@ -41,6 +41,8 @@ const char* StateName(SensorState s) {
         return "no-reply";
     case SensorState::PortLost:
         return "port-lost";
+    case SensorState::PortBusy:
+        return "port-busy";
     default:
         return "starting";
     }
@@ -69,6 +71,9 @@ void Poller::schedule(int ms) {
 }
 
 void Poller::setState(SensorState s) {
+    // A sensor that stopped answering may have been reset or replaced meanwhile: its
+    // blocks are read again before anything is said of them.
+    if (s != SensorState::Online) ramKnown_ = eepromKnown_ = false;
     if (s == state_) return;
     state_ = s;
     if (onState) onState(s);
@@ -92,6 +97,13 @@ void Poller::enqueue(Command c) {
         onReply(c, failure(c, ExitConfig, "the gateway is stopping"));
         return;
     }
+    if (queue_.size() >= MaxQueued) {
+        onReply(c, failure(c, ExitConfig,
+                           "busy: " + std::to_string(queue_.size()) +
+                               " commands are waiting for the sensor; nothing was sent (ask "
+                               "again later)"));
+        return;
+    }
     queue_.push_back(std::move(c));
     if (!running_) schedule(0);
 }
@@ -100,7 +112,9 @@ void Poller::stop(std::function<void()> done) {
     stopping_ = true;
     stopped_ = std::move(done);
     timer_->stop();
-    link_.RequestStop(); // a wait in progress ends at its next pass
+    // A wait in progress ends at its next pass; a write's read-back is waited for, so that
+    // its reply and audit say what the sensor holds.
+    if (!writing_) link_.RequestStop();
     if (!running_) QTimer::singleShot(0, this, [this] { step(); });
 }
 
@@ -128,7 +142,8 @@ void Poller::step() {
         if (auto done = std::move(stopped_)) done();
         return;
     }
-    if (!open_ && !queue_.empty() && state_ == SensorState::PortLost) {
+    if (!open_ && !queue_.empty() &&
+        (state_ == SensorState::PortLost || state_ == SensorState::PortBusy)) {
         const Command c = queue_.front();
         queue_.pop_front();
         onReply(c,
@@ -137,11 +152,13 @@ void Poller::step() {
     } else if (!open_) {
         connectSensor();
         next = open_ && state_ == SensorState::Online ? 0 : retryMs;
-    } else if (!queue_.empty()) {
+    } else if (!queue_.empty() && !(liveTurn_ && state_ == SensorState::Online)) {
         const Command c = queue_.front();
         queue_.pop_front();
         runCommand(c);
+        liveTurn_ = true;
     } else if (state_ == SensorState::Online) {
+        liveTurn_ = false;
         liveCycle();
     } else {
         probe();
@@ -163,10 +180,15 @@ void Poller::connectSensor() {
             if (onFatal) onFatal(ExitConfig, r.text());
             return;
         }
-        if (state_ != SensorState::PortLost)
+        // Another program holds it: not lost, and waited for all the same.
+        const SensorState s = runtime::PortOpenFailureKind(link_.Port()) ==
+                                      runtime::OpenFailureKind::Busy
+                                  ? SensorState::PortBusy
+                                  : SensorState::PortLost;
+        if (state_ != s)
             qCWarning(lcGateway, "varno-gateway: %s: %s (waiting for it)", portName_.c_str(),
                       r.text().c_str());
-        setState(SensorState::PortLost);
+        setState(s);
         return;
     }
     open_ = true;
@@ -189,6 +211,7 @@ void Poller::probe() {
         return;
     }
     std::memcpy(ram_, link_.Block(), sensor::ParamLen);
+    ramKnown_ = true;
     if (onParams) onParams(sensor::RAM, ram_);
     failures_ = 0;
     setState(SensorState::Online);
@@ -199,6 +222,8 @@ void Poller::lost(const sensor::Result& r) {
     link_.DropHeld();
     link_.Close();
     open_ = false;
+    // The device that comes back may be another sensor: nothing of this one is known.
+    ramKnown_ = eepromKnown_ = false;
     if (state_ != SensorState::PortLost)
         qCWarning(lcGateway, "varno-gateway: %s: %s", portName_.c_str(), r.text().c_str());
     setState(SensorState::PortLost);
@@ -275,7 +300,7 @@ std::string Poller::sensorFailure(const Command& c, const sensor::Result& r) {
         return failure(c, ExitConfig, r.text());
     }
     if (r.code() == sensor::Result::NoReply) setState(SensorState::NoReply);
-    return failure(c, 1, r.text());
+    return failure(c, ExitNoAnswer, r.text());
 }
 
 std::string Poller::cmdRead(const Command& c) {
@@ -283,7 +308,7 @@ std::string Poller::cmdRead(const Command& c) {
     if (!r) return sensorFailure(c, r);
     unsigned char* dst = c.target == sensor::EEPROM ? eeprom_ : ram_;
     std::memcpy(dst, link_.Block(), sensor::ParamLen);
-    if (c.target == sensor::EEPROM) eepromKnown_ = true;
+    (c.target == sensor::EEPROM ? eepromKnown_ : ramKnown_) = true;
     setState(SensorState::Online);
     if (onParams) onParams(c.target, dst);
     return begin(c, portName_)

@@ -1,8 +1,10 @@
 // The gateway's sensor side: one sensor::Link, kept open and answering. It runs live
 // cycles, and the commands queued for it between two cycles; it tells the gateway what
 // happened through the hooks below and never calls the MQTT side itself. Its state is
-// online (the sensor answers), no-reply (the port is open, the sensor silent) or
-// port-lost (the device is gone or not there yet: waited for).
+// online (the sensor answers), no-reply (the port is open, the sensor silent), port-lost
+// (the device is gone or not there yet: waited for) or port-busy (another program holds
+// it: waited for). While commands wait, they and live cycles take turns, so live records
+// keep coming; at most MaxQueued commands wait, one more is answered "busy" at once.
 #pragma once
 
 #include "gateway/commands.h"
@@ -19,7 +21,8 @@ class QTimer;
 
 namespace gateway {
 
-enum class SensorState { Starting, Online, NoReply, PortLost };
+enum class SensorState { Starting, Online, NoReply, PortLost, PortBusy };
+constexpr std::size_t MaxQueued = 32;
 const char* StateName(SensorState s);
 
 class Poller : public QObject {
@@ -35,6 +38,8 @@ class Poller : public QObject {
     // side is idle (the port closed).
     void stop(std::function<void()> done);
     SensorState state() const { return state_; }
+    // A write is on the line (its frame, or its read-back): a stop waits for it.
+    bool writing() const { return writing_; }
     std::size_t queued() const { return queue_.size(); }
 
     std::function<void(SensorState)> onState;
@@ -75,11 +80,14 @@ class Poller : public QObject {
     bool running_ = false; // inside step(): a nested pump must not start another
     bool stopping_ = false;
     bool live_ = false;
+    bool writing_ = false;
+    bool liveTurn_ = false; // a command ran: one live cycle before the next
     std::function<void()> stopped_;
     std::deque<Command> queue_;
     QTimer* timer_ = nullptr;
     unsigned char ram_[sensor::ParamLen] = {}; // the RAM block as last read or written
     unsigned char eeprom_[sensor::ParamLen] = {};
+    bool ramKnown_ = false; // ram_ was read from this sensor (or written and read back)
     bool eepromKnown_ = false;
     double liveEpoch_ = -1.0; // the first record's request: t_s counts from there
     long failures_ = 0;       // live cycles in a row without a good reply

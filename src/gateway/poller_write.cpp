@@ -15,26 +15,42 @@ namespace gateway {
 std::string Poller::cmdWrite(const Command& c) {
     const bool eeprom = c.target == sensor::EEPROM;
     const char* target = eeprom ? "eeprom" : "ram";
-    // The block before: RAM is known since the sensor came online; EEPROM is read first
-    // when it never was.
-    if (eeprom && !eepromKnown_) {
-        const sensor::Result r = link_.ReadBlock(sensor::EEPROM);
-        if (!r) return sensorFailure(c, r);
-        std::memcpy(eeprom_, link_.Block(), sensor::ParamLen);
-        eepromKnown_ = true;
+    writing_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{writing_};
+    unsigned char* known = eeprom ? eeprom_ : ram_;
+    bool& isKnown = eeprom ? eepromKnown_ : ramKnown_;
+    // The block before, as the sensor holds it: known when it was read from this sensor
+    // since it last answered; else read first. A sensor that does not answer leaves it
+    // unknown (null in the audit); the write goes out all the same.
+    if (!isKnown) {
+        const sensor::Result r = link_.ReadBlock(c.target);
+        if (r) {
+            std::memcpy(known, link_.Block(), sensor::ParamLen);
+            isKnown = true;
+        } else if (r.portFault()) {
+            return sensorFailure(c, r); // nothing went out
+        }
     }
+    const bool beforeKnown = isKnown;
     unsigned char before[sensor::ParamLen];
-    std::memcpy(before, eeprom ? eeprom_ : ram_, sensor::ParamLen);
+    std::memcpy(before, known, sensor::ParamLen);
 
     const sensor::Result sent = link_.WriteBlock(c.target, c.values);
     if (!sent) return sensorFailure(c, sent); // nothing (whole) went out: no audit
-    unsigned char after[sensor::ParamLen];
-    std::memcpy(after, c.values, sensor::ParamLen);
+    // From here on the frames carry what was sent, but nothing is known of the sensor's
+    // block until it is read back.
+    std::memcpy(known, c.values, sensor::ParamLen);
+    isKnown = false;
 
     std::string verify = "not asked", error;
     std::string differing = "[";
     int differ = 0;
     int exit = 0;
+    unsigned char after[sensor::ParamLen] = {};
+    bool readBack = false;
     if (!c.verify) {
         link_.Drain(); // the next live request's flush must not discard the frame
     } else {
@@ -42,8 +58,10 @@ std::string Poller::cmdWrite(const Command& c) {
         if (!r) {
             verify = "failed";
             error = "sent; the read-back failed: " + r.text();
-            exit = r.portFault() ? ExitConfig : 1;
+            exit = r.portFault() ? ExitConfig : ExitNoAnswer;
+            if (r.code() == sensor::Result::NoReply) setState(SensorState::NoReply);
         } else {
+            readBack = true;
             std::memcpy(after, link_.Block(), sensor::ParamLen);
             for (int i = 0; i < sensor::ParamLen; ++i) {
                 if (after[i] == c.values[i]) continue;
@@ -57,15 +75,16 @@ std::string Poller::cmdWrite(const Command& c) {
             }
             verify = differ ? "differs" : "match";
             if (differ) {
-                error =
-                    "verify failed: " + std::to_string(differ) + " of 15 bytes read back differ";
-                exit = 3;
+                error = "verify failed: " + std::to_string(differ) + " of " +
+                        std::to_string(sensor::ParamLen) + " bytes read back differ";
+                exit = ExitMismatch;
             }
+            std::memcpy(known, after, sensor::ParamLen);
+            isKnown = true;
+            setState(SensorState::Online);
         }
     }
     differing += "]";
-    std::memcpy(eeprom ? eeprom_ : ram_, after, sensor::ParamLen);
-    if (verify != "failed") setState(SensorState::Online);
 
     JsonObject audit;
     audit.str("time", IsoNow());
@@ -73,18 +92,24 @@ std::string Poller::cmdWrite(const Command& c) {
         audit.str("id", c.id);
     else
         audit.null("id");
-    audit.str("by", c.by)
-        .str("port", portName_)
-        .str("target", target)
-        .array("before", before, sensor::ParamLen)
-        .array("sent", c.values, sensor::ParamLen)
-        .array("after", after, sensor::ParamLen)
-        .str("verify", verify);
+    if (c.hasBy) audit.str("by", c.by);
+    audit.str("port", portName_).str("target", target);
+    if (beforeKnown)
+        audit.array("before", before, sensor::ParamLen);
+    else
+        audit.null("before");
+    audit.array("sent", c.values, sensor::ParamLen);
+    if (readBack)
+        audit.array("after", after, sensor::ParamLen);
+    else
+        audit.null("after");
+    audit.str("verify", verify);
     if (differ) audit.raw("differing", differing);
     const std::string line = audit.done();
     qCInfo(lcGateway, "varno-gateway: audit %s", line.c_str());
     if (onAudit) onAudit(line);
-    if (onParams) onParams(c.target, after);
+    // Only a block read back is published as the sensor's.
+    if (readBack && onParams) onParams(c.target, after);
 
     JsonObject reply;
     if (c.hasId)
@@ -96,7 +121,7 @@ std::string Poller::cmdWrite(const Command& c) {
     reply.str("target", target)
         .array("values", c.values, sensor::ParamLen)
         .boolean("verify", c.verify);
-    if (c.verify && verify != "failed") {
+    if (readBack) {
         reply.boolean("verified", differ == 0).array("read", after, sensor::ParamLen);
         if (differ) reply.raw("differing", differing);
     }

@@ -2,6 +2,8 @@
 // application modules.
 #pragma once
 
+#include "runtime.h"
+
 #include <string>
 
 namespace runtime::detail {
@@ -37,7 +39,8 @@ int HighestBoundPort();
 
 // Why the last opening of a port failed ("" after a good one), and a port whose device
 // went away while open.
-void SetOpenFailure(int port, const std::string& reason);
+void SetOpenFailure(int port, const std::string& reason,
+                    OpenFailureKind kind = OpenFailureKind::Other);
 
 // The watch on lost ports (serial_watch.cpp): a port whose device went away is looked at
 // about once a second until it opens again.
@@ -51,7 +54,9 @@ bool PortPresent(int port);
 bool DevicePresent(const std::string& path);
 // The reason a device would not open, with what to do about it (serial_advice.cpp): no
 // such device, not a serial device (and what it is), permission (PermissionAdvice), busy.
-std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText);
+// `kind`, when given, gets what kind of failure it is.
+std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText,
+                               OpenFailureKind* kind = nullptr);
 // The permission hint for a device with this owner, group and mode: join the group only
 // where the group may read and write it and is not root; else who may open it and how an
 // administrator changes that.

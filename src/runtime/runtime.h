@@ -275,6 +275,9 @@ void InstallPortEventCallback(PortEventCallbackPtr callback);
 // Why the last opening of a port failed, in the operating system's words and with what
 // to do about it ("" after a good opening).
 const char* PortOpenFailure(int port);
+// What kind of failure that was, for a program that acts on it (set with the text).
+enum class OpenFailureKind { None, NotThere, NotSerial, Permission, Busy, Other };
+OpenFailureKind PortOpenFailureKind(int port);
 // The device a port number stands for, as the operator knows it ("" if none).
 const char* PortDeviceName(int port);
 // A lost port and a failed opening are also written to stderr (on by default); a program

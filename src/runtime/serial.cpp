@@ -132,12 +132,13 @@ int OpenComConfig(int port, const char* /*deviceName*/, long baudRate, int parit
         p->line =
             detail::OpenDeviceLine(p->device, {baudRate, parity, dataBits, stopBits}, rc, reason);
         if (!p->line) {
-            reason = detail::ExplainOpenFailure(p->device, rc == RS_NO_PORT_FOUND, reason);
+            OpenFailureKind kind = OpenFailureKind::Other;
+            reason = detail::ExplainOpenFailure(p->device, rc == RS_NO_PORT_FOUND, reason, &kind);
             // Tried again about once a second while a lost device is back but will not
             // open: the same reason is printed once.
             if (stderrReports && (!detail::Watched(port) || reason != PortOpenFailure(port)))
                 log::Warning(log::Port, "varno: COM" + std::to_string(port) + ": " + reason);
-            detail::SetOpenFailure(port, reason);
+            detail::SetOpenFailure(port, reason, kind);
         }
     }
     if (p->line) {

@@ -36,25 +36,36 @@ std::string PermissionAdvice(const std::string& path, const std::string& owner,
            "rule, e.g. GROUP=\"dialout\", MODE=\"0660\"); then join that group.";
 }
 
-std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText) {
+std::string ExplainOpenFailure(const std::string& path, bool notFound, const std::string& osText,
+                               OpenFailureKind* kind) {
+    OpenFailureKind unused;
+    OpenFailureKind& k = kind ? *kind : unused;
+    k = OpenFailureKind::Other;
     std::string why = osText.empty() ? std::string("it cannot be opened") : osText;
-    if (notFound) return path + ": no such device (" + why + ")";
+    if (notFound) {
+        k = OpenFailureKind::NotThere;
+        return path + ": no such device (" + why + ")";
+    }
     // Only a terminal is a serial device; what else is there is named, never called busy.
+    k = OpenFailureKind::NotSerial;
     if (std::string what; NotASerialDevice(path, what))
         return path + ": not a serial device (it is " + what + ")";
 #if defined(Q_OS_UNIX)
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && osText == std::strerror(ENOTTY))
         return path + ": not a serial device (a character device that is not a terminal)";
+    k = OpenFailureKind::Permission;
     if (::stat(path.c_str(), &st) == 0 && ::access(path.c_str(), R_OK | W_OK) != 0) {
         std::string group = std::to_string(st.st_gid), owner = std::to_string(st.st_uid);
         if (const struct group* g = ::getgrgid(st.st_gid)) group = g->gr_name;
         if (const struct passwd* u = ::getpwuid(st.st_uid)) owner = u->pw_name;
         return PermissionAdvice(path, owner, group, unsigned(st.st_gid), unsigned(st.st_mode));
     }
+    k = OpenFailureKind::Busy;
     if (::stat(path.c_str(), &st) == 0)
         return path + ": busy: another program holds it (" + why + "). Close that program.";
 #endif
+    k = OpenFailureKind::Other;
     return path + ": " + why;
 }
 

@@ -20,6 +20,7 @@ namespace {
 constexpr int maxPort = 255;
 bool enumerated = false;
 std::map<int, std::string> openFailures;
+std::map<int, OpenFailureKind> openFailureKinds;
 
 std::string naturalKey(const std::string& s) {
     // Pads digit runs so that ttyS2 sorts before ttyS10.
@@ -116,13 +117,17 @@ void EnumeratePorts(bool rescan) {
 void ForgetEnumeration() {
     enumerated = false;
     openFailures.clear();
+    openFailureKinds.clear();
 }
 
-void SetOpenFailure(int port, const std::string& reason) {
-    if (reason.empty())
+void SetOpenFailure(int port, const std::string& reason, OpenFailureKind kind) {
+    if (reason.empty()) {
         openFailures.erase(port);
-    else
+        openFailureKinds.erase(port);
+    } else {
         openFailures[port] = reason;
+        openFailureKinds[port] = kind;
+    }
 }
 
 } // namespace detail
@@ -154,6 +159,11 @@ int SerialPortCount() {
 const char* PortOpenFailure(int port) {
     auto it = openFailures.find(port);
     return it == openFailures.end() ? "" : it->second.c_str();
+}
+
+OpenFailureKind PortOpenFailureKind(int port) {
+    auto it = openFailureKinds.find(port);
+    return it == openFailureKinds.end() ? OpenFailureKind::None : it->second;
 }
 
 } // namespace runtime

@@ -1,5 +1,6 @@
 // varno-gateway's parts without a broker: options and the config file, the commands'
 // checks, the outbox's order and bounds, the payloads.
+#include "text/json.h"
 #include "gateway/commands.h"
 #include "gateway/options.h"
 #include "gateway/outbox.h"
@@ -361,11 +362,16 @@ TEST(GatewayPayloads, LiveCarriesTheRecordingsColumnsAndSeq) {
 
 TEST(GatewayPayloads, StatusAndParams) {
     const QJsonObject st =
-        json(StatusPayload("no-reply", "/dev/pts/3", "2026-01-01T00:00:00.000Z", 7));
+        json(StatusPayload("no-reply", "/dev/pts/3", "2026-01-01T00:00:00.000Z", {7, 2, 1}));
     EXPECT_EQ(st["state"].toString(), "no-reply");
     EXPECT_EQ(st["port"].toString(), "/dev/pts/3");
     EXPECT_EQ(st["since"].toString(), "2026-01-01T00:00:00.000Z");
     EXPECT_EQ(st["dropped"].toInt(), 7);
+    EXPECT_EQ(st["dropped_replies"].toInt(), 2);
+    EXPECT_EQ(st["refused"].toInt(), 1);
+    // A port path that is not UTF-8 still gives valid JSON.
+    const QJsonObject bad = json(StatusPayload("online", "/dev/tty\xff", "T", {}));
+    EXPECT_EQ(bad["port"].toString(), QString::fromUtf8("/dev/tty\xEF\xBF\xBD"));
     const unsigned char block[15] = {100, 150, 23, 1, 5, 0, 9, 8, 7, 1, 4, 0, 1, 40, 37};
     const QJsonObject p = json(ParamsPayload(2, block, "T"));
     EXPECT_EQ(p["source"].toString(), "eeprom");
@@ -375,5 +381,5 @@ TEST(GatewayPayloads, StatusAndParams) {
     EXPECT_EQ(p["named"].toObject()["hysteresis"].toInt(), 150);
     EXPECT_EQ(p["named"].toObject().size(), 15);
     EXPECT_EQ(p["time"].toString(), "T");
-    EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(text::JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
 }
