@@ -129,18 +129,6 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
         error = "an empty retained message (a retained command cleared)";
         return false;
     }
-    if (!responseTopic(c.responseTopic, error)) {
-        c.responseTopic.clear(); // answered on reply alone
-        c.correlation.clear();
-        return false;
-    }
-    if (c.correlation.size() > MaxCorrelation) {
-        error = "the correlation data has " + std::to_string(c.correlation.size()) +
-                " bytes, more than " + std::to_string(MaxCorrelation);
-        c.responseTopic.clear();
-        c.correlation.clear();
-        return false;
-    }
     if (payload.size() > MaxPayload) {
         error = "the payload has " + std::to_string(payload.size()) + " bytes, more than " +
                 std::to_string(MaxPayload);
@@ -164,6 +152,16 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
     if (shortString(obj, "id", c.id, idError)) c.hasId = obj.contains("id");
     if (retained) {
         error = "a retained command is not run (only commands sent while the gateway listens)";
+        return false;
+    }
+    // Where the reply is to go, and what it is to carry: refused ones are answered on
+    // reply alone.
+    if (!responseTopic(c.responseTopic, error) || c.correlation.size() > MaxCorrelation) {
+        if (error.empty())
+            error = "the correlation data has " + std::to_string(c.correlation.size()) +
+                    " bytes, more than " + std::to_string(MaxCorrelation);
+        c.responseTopic.clear();
+        c.correlation.clear();
         return false;
     }
     if (!idError.empty()) {

@@ -141,6 +141,12 @@ void Gateway::message(const Incoming& in) {
     }
     if (!ok) {
         if (c.silent) return;
+        // A refusal goes to a response topic only when that topic was checked and found good.
+        if (c.correlation.size() > MaxCorrelation || c.responseTopic.size() > MaxResponseTopic ||
+            c.responseTopic.find_first_of("+#") != std::string::npos) {
+            c.responseTopic.clear();
+            c.correlation.clear();
+        }
         qCWarning(lcGateway, "varno-gateway: %s refused: %s", in.topic.c_str(), error.c_str());
         JsonObject j;
         if (c.hasId)

@@ -13,7 +13,8 @@
 
 #include <cstring>
 
-Q_LOGGING_CATEGORY(lcMqtt, "varno.gateway.mqtt")
+// Debug (libmosquitto's own chatter) only when asked for: QT_LOGGING_RULES=varno.gateway.mqtt.debug=true
+Q_LOGGING_CATEGORY(lcMqtt, "varno.gateway.mqtt", QtInfoMsg)
 
 namespace gateway {
 
