@@ -13,7 +13,7 @@
 #include "capture.h"
 #include "com232.h"
 #include "gui.h"
-#include "record.h"
+#include "recording/record.h"
 #include "runtime/endpoint.h"
 #include "runtime/runtime.h"
 #include "runtime/testhooks.h"

@@ -2,7 +2,8 @@
 
 #include "panel_ids.h"
 #include "com232.h"
-#include "record.h"
+#include "recording/record.h"
+#include "text/isotime.h"
 #include "runtime/log.h"
 #include "runtime/runtime.h"
 
@@ -143,7 +144,7 @@ void Arrived() {
     if (!arrival.held) return;
     arrival.hysteresis = com232::hysteresis;
     arrival.time = Timer();
-    record::IsoTimeNow(arrival.iso, sizeof arrival.iso);
+    text::IsoNow(arrival.iso, sizeof arrival.iso);
 }
 
 void Confirmed(const unsigned char* rec) {
@@ -190,12 +191,8 @@ void ToggleRecord() {
 }
 
 int WriteJumpBufferCsv(const char* path, const unsigned char* jumpbuf, unsigned char threshold) {
-    std::string text = "sample,value,threshold\n";
-    char row[48];
-    for (int i = 0; i < sensor::JumpBufLen; ++i) { // numbered as the axis numbers them
-        std::snprintf(row, sizeof row, "%d,%u,%u\n", i, unsigned(jumpbuf[i]), unsigned(threshold));
-        text += row;
-    }
+    // Numbered as the graph's axis numbers them.
+    const std::string text = record::JumpBufferCsv("sample,value,threshold", jumpbuf, threshold);
     return WriteWholeFile(path, text.data(), text.size());
 }
 

@@ -5,7 +5,7 @@
 #include "fixture.h"
 
 #include "capture.h"
-#include "record.h"
+#include "recording/record.h"
 
 #include <QTemporaryDir>
 

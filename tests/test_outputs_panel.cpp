@@ -5,7 +5,7 @@
 
 #include "capture.h"
 #include "child.h"
-#include "record.h"
+#include "recording/record.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "recording_fixture.h"
 
 #include "capture.h"
-#include "record.h"
+#include "recording/record.h"
 #include "startup.h"
 
 #include <QApplication>

@@ -1,6 +1,9 @@
 // varno-cli's commands over the sensor layer: the same frames, reply wait, flushes and
 // pauses as the panel; failures end in a message on stderr and an exit code.
 #include "cli.h"
+#include "recording/record.h"
+#include "sensor/params.h"
+#include "sensor/reading.h"
 
 #include "runtime/endpoint.h"
 #include "runtime/log.h"
@@ -9,6 +12,7 @@
 #include "session.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #ifndef VARNO_VERSION
@@ -67,7 +71,7 @@ int cmdRead(Session& s) {
         std::string names;
         for (int i = 0; i < ParamLen; ++i)
             names +=
-                std::string(i ? "," : "") + "\"" + sensor::ParamNames[i] + "\":" + std::to_string(block[i]);
+                std::string(i ? "," : "") + "\"" + sensor::Params()[i].name + "\":" + std::to_string(block[i]);
         std::fprintf(s.out, "%s,\"values\":%s,\"parameters\":{%s}%s}\n", jsonHead(s, true).c_str(),
                      jsonArray(block, ParamLen).c_str(), names.c_str(),
                      file.empty() ? "" : (",\"file\":" + jsonString(file)).c_str());
@@ -103,14 +107,14 @@ int cmdWrite(Session& s) {
         for (int i = 0; i < ParamLen; ++i)
             if (back[i] != block[i])
                 log::Warning(log::Cli, "varno-cli: " + s.what + ": byte " + std::to_string(i + 1) +
-                                           " (" + sensor::ParamNames[i] + "): sent " +
+                                           " (" + sensor::Params()[i].name + "): sent " +
                                            std::to_string(block[i]) + ", read back " +
                                            std::to_string(back[i]));
         return s.fail(ExitVerify, r.text() + " from " + file);
     }
     if (!r) return s.fail(r);
-    std::fprintf(s.out, "sent %s to %s; read back: all 15 bytes match\n", file.c_str(),
-                 targetName(s.o.target));
+    std::fprintf(s.out, "sent %s to %s; read back: all %d bytes match\n", file.c_str(),
+                 targetName(s.o.target), ParamLen);
     return ExitDone;
 }
 
@@ -118,15 +122,16 @@ int cmdJumpBuf(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     unsigned char values[sensor::JumpBufLen];
     if (const Result r = s.link.ReadJumpBuffer(values); !r) return s.fail(r);
-    // The working threshold of the last live record (none in a run of its own: 0).
-    const unsigned trsh = s.link.LastGood().bytes[sensor::RecordLen - 1];
+    // The working threshold of the last live record of this run; none in a run of its own
+    // (empty, null in JSON), never a made-up 0.
+    std::optional<unsigned> trsh;
+    if (s.link.GoodRecords() > 0) trsh = sensor::Decode(s.link.LastGood().bytes).trsh;
     if (s.o.json) {
-        std::fprintf(s.out, "%s,\"values\":%s,\"trsh\":%u}\n", jsonHead(s, true).c_str(),
-                     jsonArray(values, sensor::JumpBufLen).c_str(), trsh);
+        std::fprintf(s.out, "%s,\"values\":%s,\"trsh\":%s}\n", jsonHead(s, true).c_str(),
+                     jsonArray(values, sensor::JumpBufLen).c_str(),
+                     trsh ? std::to_string(*trsh).c_str() : "null");
     } else {
-        std::fprintf(s.out, "i,jump,trsh\n");
-        for (int i = 0; i < sensor::JumpBufLen; ++i)
-            std::fprintf(s.out, "%d,%u,%u\n", i, unsigned(values[i]), trsh);
+        std::fputs(record::JumpBufferCsv("i,jump,trsh", values, trsh).c_str(), s.out);
     }
     return ExitDone;
 }

@@ -1,6 +1,8 @@
 // varno-cli live: acquisition cycles as the panel runs them, a CSV row per record once the
 // line was found quiet behind it; Ctrl-C ends the run after the current cycle.
-#include "record.h"
+#include "recording/record.h"
+#include "sensor/params.h"
+#include "text/isotime.h"
 #include "runtime/runtime.h"
 #include "session.h"
 
@@ -53,7 +55,7 @@ int cmdLive(Session& s) {
     if (int rc = openPort(s); rc != ExitDone) return rc;
     // The live requests carry the sensor's own block, never zeros it might misread.
     if (int rc = readBlock(s, sensor::RAM); rc != ExitDone) return rc;
-    const unsigned char hysteresis = s.link.Block()[1];
+    const unsigned char hysteresis = s.link.Block()[sensor::param::hysteresis];
     // A write that fails cuts the output back to no less than what it held before.
     std::fflush(s.out);
     long long wholeSize = RegularFileSize(s.out);
@@ -71,7 +73,7 @@ int cmdLive(Session& s) {
     s.link.OnGoodRecord([&](const sensor::LiveRecord& r) {
         if (writeFailed) return;
         char when[40], row[256];
-        record::IsoTime(r.wall, when, sizeof when);
+        text::IsoTime(r.wall, when, sizeof when);
         if (record::FormatRow(row, sizeof row, when, r.at - started, r.bytes, hysteresis) > 0 &&
             !writeLine(s, row, wholeSize, rc)) {
             writeFailed = true;

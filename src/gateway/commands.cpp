@@ -1,7 +1,7 @@
 // Reading the commands' JSON: every refusal says why, nothing unchecked reaches the line.
 #include "commands.h"
 
-#include "sensor/protocol.h"
+#include "sensor/params.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -82,7 +82,7 @@ bool values(const QJsonObject& obj, unsigned char* out, std::string& error) {
             return false;
         }
         const double d = a[i].toDouble();
-        if (!(std::isfinite(d) && d == std::floor(d) && d >= 0 && d <= 255)) {
+        if (!sensor::InRange(sensor::Params()[i], d)) {
             error = "values[" + std::to_string(i) + "] (" +
                     a[i].toVariant().toString().toStdString() +
                     ") is not a whole number from 0 to 255";

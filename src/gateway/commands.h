@@ -2,6 +2,8 @@
 // anything reaches the line, and what a refusal says.
 #pragma once
 
+#include "sensor/protocol.h"
+
 #include <QByteArray>
 
 #include <string>
@@ -25,7 +27,7 @@ struct Command {
     // Nothing to answer: an empty retained message, which clears a retained command.
     bool silent = false;
     int target = 1; // sensor::RAM or sensor::EEPROM ("from" or "to")
-    unsigned char values[15] = {};
+    unsigned char values[sensor::ParamLen] = {};
     bool verify = false;
     // MQTT 5: where the requester wants its reply, and the data it is to carry.
     std::string responseTopic;

@@ -55,9 +55,8 @@ Gateway::Gateway(const Options& o, const BrokerSettings& broker, int port,
         publishRetained("params", params_);
     };
     poller_.onRecord = [this](const sensor::LiveRecord& r, double seconds, unsigned char hyst) {
-        char when[40];
-        IsoTime(r.wall, when, sizeof when);
-        push({topic("live"), LivePayload(when, seconds, r.bytes, hyst, ++seq_), true});
+        push({topic("live"), LivePayload(text::IsoTime(r.wall).c_str(), seconds, r.bytes, hyst, ++seq_),
+              true});
     };
     poller_.onReply = [this](const Command& c, const std::string& json) { reply(c, json); };
     poller_.onAudit = [this](const std::string& json) {
@@ -79,6 +78,7 @@ void Gateway::start() {
 void Gateway::connected() {
     // Retained state first, then what waited, in order.
     publishStatus();
+    if (!meta_.empty()) publishRetained("meta", meta_);
     if (!params_.empty()) publishRetained("params", params_);
     if (outbox_.waiting())
         qCInfo(lcGateway, "varno-gateway: broker back: delivering %zu waiting messages",

@@ -28,6 +28,8 @@ class Gateway : public QObject {
     Poller& poller() { return poller_; }
 
     std::string topic(const char* leaf) const { return base_ + leaf; }
+    // The retained meta message, published again on every connection.
+    void setMeta(std::string meta) { meta_ = std::move(meta); }
 
   private:
     static BrokerSettings withWill(BrokerSettings b, const std::string& port, Gateway* self);
@@ -49,6 +51,7 @@ class Gateway : public QObject {
     Poller poller_;
     std::string since_;  // when the present state began
     std::string params_; // the last params payload, published again on every connection
+    std::string meta_;
     long long seq_ = 0;
     Dropped dropped() const;
     Dropped droppedShown_{-1, -1, -1};

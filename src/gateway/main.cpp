@@ -1,6 +1,7 @@
 // varno-gateway: the engine without a display, the options, then the event loop until
 // SIGTERM, SIGINT or SIGHUP (all three end it cleanly: offline published, exit 0).
 #include "gateway/gateway.h"
+#include "gateway/payloads.h"
 #include "gateway/options.h"
 #include "runtime/claims.h"
 #include "runtime/endpoint.h"
@@ -145,6 +146,9 @@ int main(int argc, char** argv) {
     b.subscribe = base + "cmd/+";
 
     gateway::Gateway gw(o, b, port, portName, sensorId);
+    gw.setMeta(gateway::MetaPayload(VARNO_VERSION, sensorId, portName,
+                                    o.allowWrite != gateway::WriteAllow::None,
+                                    o.allowWrite == gateway::WriteAllow::Eeprom));
     thePoller = &gw.poller();
     runtime::InstallPortEventCallback(onPortEvent);
 

@@ -1,8 +1,9 @@
 // The gateway's JSON payloads.
 #include "payloads.h"
+#include "sensor/params.h"
 
-#include "record.h"
 #include "sensor/protocol.h"
+#include "sensor/reading.h"
 #include "text/json.h"
 
 #include <cstdio>
@@ -59,23 +60,6 @@ JsonObject& JsonObject::raw(const char* k, const std::string& json) {
     return *this;
 }
 
-std::string IsoNow() {
-    char when[40];
-    record::IsoTimeNow(when, sizeof when);
-    return when;
-}
-
-void IsoTime(std::chrono::system_clock::time_point t, char* out, std::size_t size) {
-    using namespace std::chrono;
-    const std::time_t secs = system_clock::to_time_t(t);
-    long ms = long(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
-    std::tm utc{};
-    gmtime_r(&secs, &utc);
-    char base[32];
-    std::strftime(base, sizeof base, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(out, size, "%s.%03ldZ", base, ms < 0 ? 0 : ms);
-}
-
 std::string StatusPayload(const std::string& state, const std::string& port,
                           const std::string& since, const Dropped& dropped) {
     return JsonObject()
@@ -103,7 +87,7 @@ std::string WillPayload(const std::string& port, const std::string& connected,
 std::string NamedParams(const unsigned char* block) {
     JsonObject named;
     for (int i = 0; i < sensor::ParamLen; ++i)
-        named.num(sensor::ParamNames[i], block[i]);
+        named.num(sensor::Params()[i].name, block[i]);
     return named.done();
 }
 
@@ -116,31 +100,107 @@ std::string ParamsPayload(int target, const unsigned char* block, const std::str
         .done();
 }
 
-// The recording's own row, split at its commas and paired with its header: the columns
-// and how each is derived stay the recording's.
+// One live record, its fields named as the recording's columns (the record type decodes
+// them; the hysteresis is the parameter block's, as the recording writes it).
 std::string LivePayload(const char* isoTime, double seconds, const unsigned char* record,
                         unsigned char hysteresis, long long seq) {
-    char row[256];
-    if (record::FormatRow(row, sizeof row, isoTime, seconds, record, hysteresis) < 0) return {};
-    const std::string header = record::Header();
+    const sensor::Reading r = sensor::Decode(record);
     JsonObject out;
-    std::size_t h = 0, r = 0;
-    for (bool first = true;; first = false) {
-        const std::size_t he = header.find(',', h);
-        const char* end = std::strchr(row + r, ',');
-        const std::string name = header.substr(h, he == std::string::npos ? he : he - h);
-        const std::string value(row + r, end ? std::size_t(end - (row + r)) : std::strlen(row + r));
-        if (first)
-            out.str(name.c_str(), value); // the time
-        else if (value.empty())
-            out.null(name.c_str());
-        else
-            out.raw(name.c_str(), value);
-        if (he == std::string::npos || !end) break;
-        h = he + 1;
-        r = std::size_t(end - row) + 1;
-    }
+    out.str("time", isoTime)
+        .real("t_s", seconds, 3)
+        .num("dat0", r.dat0)
+        .num("dat1", r.dat1)
+        .num("norm", r.norm)
+        .num("edge", r.edge)
+        .num("in0", r.in0)
+        .num("in1", r.in1)
+        .num("trsh", r.trsh)
+        .num("hysteresis", hysteresis);
+    if (r.edgePct)
+        out.num("edge_pct", *r.edgePct);
+    else
+        out.null("edge_pct");
+    if (r.winPct)
+        out.num("win_pct", *r.winPct);
+    else
+        out.null("win_pct");
     return out.num("seq", seq).done();
+}
+
+std::string MetaPayload(const std::string& version, const std::string& sensor,
+                        const std::string& port, bool ramAllowed, bool eepromAllowed) {
+    std::string params = "[";
+    for (int i = 0; i < sensor::ParamCount; ++i) {
+        const sensor::Param& p = sensor::Params()[i];
+        JsonObject o;
+        o.str("name", p.name)
+            .num("byte", p.byte)
+            .num("min", p.min)
+            .num("max", p.max)
+            .str("label", p.label)
+            .str("meaning", p.meaning)
+            .str("unit", p.unit);
+        if (p.choices) {
+            std::string c = "[";
+            for (const sensor::Choice* ch = p.choices; ch->label; ++ch)
+                c += std::string(c.size() > 1 ? "," : "") +
+                     JsonObject().num("value", ch->value).str("label", ch->label).done();
+            o.raw("choices", c + "]");
+        }
+        if (p.percentCodeAt0 >= 0)
+            o.raw("percent", JsonObject()
+                                 .num("code_at_0", p.percentCodeAt0)
+                                 .num("code_at_100", p.percentCodeAt100)
+                                 .done());
+        params += (i ? "," : "") + o.done();
+    }
+    params += "]";
+    // The live message's keys in order: the time, the seconds, the record's fields, the
+    // block's hysteresis, the sequence number.
+    std::string record = "[" + JsonObject()
+                                   .str("name", "time")
+                                   .str("meaning", "When the record arrived (UTC)")
+                                   .str("unit", "ISO 8601")
+                                   .done();
+    record += "," + JsonObject()
+                        .str("name", "t_s")
+                        .str("meaning", "Seconds since the gateway's first record")
+                        .str("unit", "s")
+                        .done();
+    int count = 0;
+    const sensor::Field* fields = sensor::RecordFields(count);
+    for (int i = 0; i < count; ++i) {
+        record += "," + JsonObject()
+                            .str("name", fields[i].name)
+                            .str("meaning", fields[i].meaning)
+                            .str("unit", fields[i].unit)
+                            .done();
+        if (std::string(fields[i].name) == "trsh")
+            record += "," + JsonObject()
+                                .str("name", "hysteresis")
+                                .str("meaning", sensor::Params()[sensor::param::hysteresis].meaning)
+                                .str("unit", "NORM")
+                                .done();
+    }
+    record += "," + JsonObject()
+                        .str("name", "seq")
+                        .str("meaning", "Numbers the live messages: a gap is a lost record")
+                        .str("unit", "")
+                        .done();
+    record += "]";
+    std::string allow = "[";
+    if (ramAllowed) allow += "\"ram\"";
+    if (eepromAllowed) allow += ",\"eeprom\"";
+    allow += "]";
+    return JsonObject()
+        .str("gateway", "varno-gateway")
+        .str("version", version)
+        .str("sensor", sensor)
+        .str("port", port)
+        .raw("allow_write", allow)
+        .raw("parameters", params)
+        .raw("record", record)
+        .done();
 }
 
 } // namespace gateway

@@ -2,6 +2,8 @@
 // their keys in a fixed order. Plain C++.
 #pragma once
 
+#include "text/isotime.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -25,10 +27,7 @@ class JsonObject {
     std::string body_ = "{";
 };
 
-// The present UTC time, ISO 8601 with milliseconds.
-std::string IsoNow();
-// `t` as ISO 8601 UTC with milliseconds, as the recording writes it.
-void IsoTime(std::chrono::system_clock::time_point t, char* out, std::size_t size);
+using text::IsoNow; // times: text/isotime.h
 
 // What the outbox dropped: live records beyond its bound, replies beyond theirs, and
 // messages the MQTT client refused for good (a response topic it cannot publish on).
@@ -50,6 +49,12 @@ std::string WillPayload(const std::string& port, const std::string& connected,
 std::string ParamsPayload(int target, const unsigned char* block, const std::string& time);
 // {"threshold": n, ...}: the block's bytes by name.
 std::string NamedParams(const unsigned char* block);
+// What a page or a tool needs to read this sensor's messages without a copy of the
+// protocol: the gateway's version, the sensor id and port, the writes allowed, every
+// parameter (name, byte, range, label, meaning, unit, choices, the power's percentage) and
+// the live message's fields with their meanings. Retained on <prefix>/<sensor>/meta.
+std::string MetaPayload(const std::string& version, const std::string& sensor,
+                        const std::string& port, bool ramAllowed, bool eepromAllowed);
 // One live record: the recording's columns as keys (a percentage without an IN0 period is
 // null), then seq. `seconds` counts from the gateway's first record.
 std::string LivePayload(const char* isoTime, double seconds, const unsigned char* record,

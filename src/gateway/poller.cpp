@@ -3,6 +3,8 @@
 
 #include "gateway/payloads.h"
 #include "runtime/runtime.h"
+#include "sensor/params.h"
+#include "sensor/reading.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -54,7 +56,7 @@ Poller::Poller(const Options& o, int port, std::string portName, QObject* parent
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, [this] { step(); });
     link_.OnGoodRecord([this](const sensor::LiveRecord& r) {
-        if (onRecord) onRecord(r, r.at - liveEpoch_, ram_[1]);
+        if (onRecord) onRecord(r, r.at - liveEpoch_, ram_[sensor::param::hysteresis]);
     });
 }
 
@@ -324,13 +326,14 @@ std::string Poller::cmdJumpBuf(const Command& c) {
     const sensor::Result r = link_.ReadJumpBuffer(values);
     if (!r) return sensorFailure(c, r);
     setState(SensorState::Online);
-    // The working threshold of the last live record, as varno-cli gives it.
-    const unsigned trsh = link_.GoodRecords() > 0 ? link_.LastGood().bytes[9] : 0;
-    return begin(c, portName_)
-        .boolean("ok", true)
-        .array("values", values, sensor::JumpBufLen)
-        .num("trsh", trsh)
-        .done();
+    // The working threshold of the last live record; none (null) before the first.
+    JsonObject j = begin(c, portName_);
+    j.boolean("ok", true).array("values", values, sensor::JumpBufLen);
+    if (link_.GoodRecords() > 0)
+        j.num("trsh", sensor::Decode(link_.LastGood().bytes).trsh);
+    else
+        j.null("trsh");
+    return j.done();
 }
 
 std::string Poller::cmdCheck(const Command& c) {

@@ -1,5 +1,6 @@
 // cmd/write on the sensor side: the block before, the write, the read-back, the audit.
 #include "poller.h"
+#include "sensor/params.h"
 
 #include "gateway/payloads.h"
 #include "runtime/runtime.h"
@@ -68,7 +69,7 @@ std::string Poller::cmdWrite(const Command& c) {
                 differing +=
                     std::string(differ++ ? "," : "") + JsonObject()
                                                            .num("byte", i + 1)
-                                                           .str("name", sensor::ParamNames[i])
+                                                           .str("name", sensor::Params()[i].name)
                                                            .num("sent", c.values[i])
                                                            .num("read", after[i])
                                                            .done();

@@ -17,11 +17,7 @@ constexpr int FrameLen = ParamLen + 2; // every request
 constexpr int BufSize = 1024;          // the input queue and the read buffer
 constexpr unsigned char LineOk[LineCheckLen] = {0xAA, 0x03, 0x00};
 
-// The names of the parameter block's bytes, in block order (as varno-cli's JSON names
-// them).
-constexpr const char* ParamNames[ParamLen] = {
-    "threshold", "hysteresis",   "power",    "pmod",    "hold",    "trigger",   "backlim", "regcnt",
-    "average",   "deadtimemode", "deadtime", "outmode", "trshmod", "deltatrsh", "frei15"};
+// The parameter block's bytes by name, range and meaning: sensor/params.h.
 
 // Request codes, the frame's second byte.
 namespace req {

@@ -1,11 +1,12 @@
 // varno-gateway's parts without a broker: options and the config file, the commands'
 // checks, the outbox's order and bounds, the payloads.
+#include "sensor/params.h"
 #include "text/json.h"
 #include "gateway/commands.h"
 #include "gateway/options.h"
 #include "gateway/outbox.h"
 #include "gateway/payloads.h"
-#include "record.h"
+#include "recording/record.h"
 
 #include <gtest/gtest.h>
 
@@ -383,3 +384,35 @@ TEST(GatewayPayloads, StatusAndParams) {
     EXPECT_EQ(p["time"].toString(), "T");
     EXPECT_EQ(text::JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
 }
+
+TEST(GatewayPayloads, MetaNamesEveryParameterAndFieldFromTheTables) {
+    auto json = [](const std::string& t) {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(t)).object();
+    };
+    const QJsonObject m = json(MetaPayload("3.0", "s<b>1", "/dev/ttyUSB0", true, false));
+    EXPECT_EQ(m["sensor"].toString(), "s<b>1");
+    EXPECT_EQ(m["allow_write"].toArray(), QJsonArray({"ram"}));
+    const QJsonArray params = m["parameters"].toArray();
+    ASSERT_EQ(params.size(), 15);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(params[i].toObject()["name"].toString(), sensor::Params()[i].name);
+        EXPECT_EQ(params[i].toObject()["byte"].toInt(), i);
+        EXPECT_EQ(params[i].toObject()["max"].toInt(), 255);
+    }
+    EXPECT_EQ(params[2].toObject()["percent"].toObject()["code_at_0"].toInt(), 46);
+    EXPECT_EQ(params[5].toObject()["choices"].toArray().size(), 4);
+    // The live message's keys are the fields meta names, in the same order.
+    const unsigned char rec[10] = {1, 2, 3, 4, 0, 5, 0, 6, 0, 7};
+    const std::string live = LivePayload("t", 1, rec, 9, 1);
+    std::size_t at = 0;
+    for (const QJsonValue& f : m["record"].toArray()) {
+        const std::string key = "\"" + f.toObject()["name"].toString().toStdString() + "\":";
+        const std::size_t here = live.find(key);
+        ASSERT_NE(here, std::string::npos) << key;
+        EXPECT_GE(here, at) << key;
+        at = here;
+    }
+    EXPECT_EQ(json(live).size(), m["record"].toArray().size());
+    EXPECT_TRUE(json(MetaPayload("3.0", "s", "p", false, false))["allow_write"].toArray().isEmpty());
+}
+

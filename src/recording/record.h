@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace record {
 
@@ -17,10 +19,13 @@ const char* Header();
 int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
               const unsigned char* rec, unsigned char hysteresis);
 
-// The present UTC time as ISO 8601 with milliseconds: 2026-12-07T13:45:01.123Z.
-void IsoTimeNow(char* out, std::size_t size);
-// The same for a given moment.
-void IsoTime(std::chrono::system_clock::time_point when, char* out, std::size_t size);
+// Times in a row: text::IsoTime (text/isotime.h).
+
+// The jump buffer as CSV, after `header` (the panel's export: "sample,value,threshold";
+// varno-cli's: "i,jump,trsh"): one row per value, numbered from 0, with the working
+// threshold, empty when none is known.
+std::string JumpBufferCsv(const char* header, const unsigned char* values,
+                          std::optional<unsigned> threshold);
 
 // Starts recording into `path` (appended to; the header is written only into a new or
 // empty file, and a last row cut short by a crash is ended first; one cut short by a

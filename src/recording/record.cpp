@@ -1,4 +1,7 @@
-#include "record.h"
+#include "recording/record.h"
+
+#include "sensor/reading.h"
+#include "text/isotime.h"
 
 #include "runtime/runtime.h"
 
@@ -41,35 +44,28 @@ const char* Header() {
     return "time,t_s,dat0,dat1,norm,edge,in0,in1,trsh,hysteresis,edge_pct,win_pct";
 }
 
+std::string JumpBufferCsv(const char* header, const unsigned char* values,
+                          std::optional<unsigned> threshold) {
+    std::string text = std::string(header) + "\n";
+    const std::string trsh = threshold ? std::to_string(*threshold) : std::string();
+    for (int i = 0; i < sensor::JumpBufLen; ++i)
+        text += std::to_string(i) + "," + std::to_string(unsigned(values[i])) + "," + trsh + "\n";
+    return text;
+}
+
 int FormatRow(char* out, std::size_t size, const char* isoTime, double seconds,
               const unsigned char* rec, unsigned char hysteresis) {
-    const unsigned edge = rec[3] + 256u * rec[4];
-    const unsigned in0 = rec[5] + 256u * rec[6];
-    const unsigned in1 = rec[7] + 256u * rec[8];
+    const sensor::Reading r = sensor::Decode(rec);
     char pct[32] = "";
     // The same whole percentages the displays show; none without an IN0 period.
-    if (in0 != 0)
-        std::snprintf(pct, sizeof pct, "%u,%u", (100u * edge) / in0, (100u * in1) / in0);
+    if (r.edgePct && r.winPct)
+        std::snprintf(pct, sizeof pct, "%u,%u", *r.edgePct, *r.winPct);
     else
         std::snprintf(pct, sizeof pct, ",");
     const int n = std::snprintf(out, size, "%s,%.3f,%u,%u,%u,%u,%u,%u,%u,%u,%s", isoTime, seconds,
-                                rec[0], rec[1], rec[2], edge, in0, in1, rec[9], hysteresis, pct);
+                                r.dat0, r.dat1, r.norm, r.edge, r.in0, r.in1, r.trsh,
+                                unsigned(hysteresis), pct);
     return (n < 0 || std::size_t(n) >= size) ? -1 : n;
-}
-
-void IsoTimeNow(char* out, std::size_t size) {
-    IsoTime(std::chrono::system_clock::now(), out, size);
-}
-
-void IsoTime(std::chrono::system_clock::time_point now, char* out, std::size_t size) {
-    using namespace std::chrono;
-    const std::time_t secs = system_clock::to_time_t(now);
-    const long ms = long(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm utc{};
-    if (const std::tm* t = std::gmtime(&secs)) utc = *t;
-    char base[32];
-    std::strftime(base, sizeof base, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(out, size, "%s.%03ldZ", base, ms < 0 ? 0 : ms);
 }
 
 namespace {
@@ -162,7 +158,7 @@ const char* LastError() {
 bool Append(const unsigned char* rec, unsigned char hysteresis, double now, const char* isoTime) {
     if (!file) return false;
     char when[40];
-    if (!isoTime) IsoTimeNow(when, sizeof when);
+    if (!isoTime) text::IsoNow(when, sizeof when);
     char row[256];
     const int n =
         FormatRow(row, sizeof row, isoTime ? isoTime : when, now - started, rec, hysteresis);
