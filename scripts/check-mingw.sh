@@ -11,7 +11,7 @@ done
 [ -n "$cxx" ] || { echo "check-mingw: no x86_64-w64-mingw32-g++ (apt-get install g++-mingw-w64-x86-64-posix)" >&2; exit 1; }
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-files=(src/*.cpp src/recording/*.cpp src/cli/*.cpp src/sensor/params.cpp src/sensor/reading.cpp src/runtime/bytelist.cpp src/text/*.cpp sim/sensor_model.cpp sim/sensor_signal.cpp
+files=(src/*.cpp src/recording/*.cpp src/cli/*.cpp src/sensor/params.cpp src/sensor/reading.cpp src/sensor/port_arg.cpp src/runtime/bytelist.cpp src/text/*.cpp sim/sensor_model.cpp sim/sensor_signal.cpp
        sim/sim_options.cpp)
 failed=0
 for f in "${files[@]}"; do

@@ -113,3 +113,20 @@ TEST(JumpBufferCsv, BothHeadersAndAnEmptyThresholdWhenNoneIsKnown) {
 }
 
 } // namespace
+
+#include "sensor/port_arg.h"
+
+namespace {
+
+TEST(PortArgument, OneAnswerForEveryProgram) {
+    EXPECT_EQ(sensor::PortNumber("3"), 3);
+    EXPECT_EQ(sensor::PortNumber("COM3"), 3);
+    EXPECT_EQ(sensor::PortNumber("com255"), 255);
+    EXPECT_EQ(sensor::PortNumber("/dev/ttyUSB0"), 0);
+    EXPECT_EQ(sensor::PortNumber("./-3"), 0);
+    EXPECT_EQ(sensor::PortNumber("COMx"), 0);
+    for (const char* no : {"-3", "+3", "COM-3", "0", "COM0", "256", "COM256", "1234567", ""})
+        EXPECT_EQ(sensor::PortNumber(no), -1) << no;
+}
+
+} // namespace

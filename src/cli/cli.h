@@ -2,6 +2,7 @@
 // layer (src/sensor). No panel: failures go to stderr (varno.cli) and the exit code.
 #pragma once
 
+#include "sensor/port_arg.h"
 #include <cstdio>
 #include <string>
 
@@ -34,9 +35,8 @@ struct Options {
 bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error);
 const char* HelpText();
 
-// The port a --port value stands for: a number from 1 to 255 ("3" or "COM3"), or 0 for a
-// device path. -1 for a number out of range.
-int PortNumber(const std::string& spec);
+// The port a --port value stands for: the sensor layer's one answer (sensor/port_arg.h).
+using sensor::PortNumber;
 
 // Runs one command against the started engine: results on `out`, messages (the logger's
 // varno.* categories) on `err`.

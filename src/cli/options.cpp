@@ -67,18 +67,6 @@ const char* HelpText() {
            "Several adapters: run one varno-cli per port, in parallel.\n";
 }
 
-int PortNumber(const std::string& spec) {
-    std::string digits = spec;
-    if (spec.size() > 3 && (spec[0] == 'C' || spec[0] == 'c') &&
-        (spec[1] == 'O' || spec[1] == 'o') && (spec[2] == 'M' || spec[2] == 'm'))
-        digits = spec.substr(3);
-    if (digits.empty() || digits.size() > 6) return 0;
-    for (char c : digits)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
-    const long n = std::strtol(digits.c_str(), nullptr, 10);
-    return n >= 1 && n <= 255 ? int(n) : -1;
-}
-
 namespace {
 
 struct NamedCommand {

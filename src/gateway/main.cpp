@@ -7,6 +7,7 @@
 #include "runtime/endpoint.h"
 #include "runtime/log.h"
 #include "runtime/runtime.h"
+#include "sensor/port_arg.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -38,16 +39,6 @@ void onPortEvent(int port, int event) {
     if (thePoller) thePoller->portEvent(port, event);
 }
 
-// A --port value: a COM number (3, COM3), or 0 for a device path.
-int portNumber(const std::string& spec) {
-    std::string digits = spec;
-    if (spec.size() > 3 && QString::fromStdString(spec.substr(0, 3)).toUpper() == "COM")
-        digits = spec.substr(3);
-    bool ok = false;
-    const int n = QString::fromStdString(digits).toInt(&ok);
-    return ok ? n : 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,7 +65,7 @@ int main(int argc, char** argv) {
     if (o.trace) runtime::log::EnableTrace();
 
     // A path stands for port 1, as in varno-cli.
-    int port = portNumber(o.port);
+    int port = sensor::PortNumber(o.port);
     std::string portName = o.port;
     if (port == 0) {
         port = 1;

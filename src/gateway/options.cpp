@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include "runtime/runtime.h"
+#include "sensor/port_arg.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,17 +67,9 @@ bool wholeNumber(const std::string& v, long lo, long hi, long& out) {
     return out >= lo && out <= hi;
 }
 
-// A port given as COM3, 3 or a path; false for a COM number out of 1..255.
+// A port given as COM3, 3 or a path, as every program reads it.
 bool validPort(const std::string& v) {
-    if (v.empty()) return false;
-    std::string digits = v;
-    if (v.size() > 3 &&
-        QString::fromStdString(v.substr(0, 3)).compare("COM", Qt::CaseInsensitive) == 0)
-        digits = v.substr(3);
-    long n = 0;
-    for (char c : digits)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return true; // a path
-    return wholeNumber(digits, 1, 255, n);
+    return sensor::PortNumber(v) >= 0;
 }
 
 bool validUtf8(const std::string& s) {

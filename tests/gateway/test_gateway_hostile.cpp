@@ -360,6 +360,12 @@ TEST_F(GatewayHostile, ConfigFilesThatAreNoFilesAndBadPrefixesEndAtOnce) {
     EXPECT_EQ(run({"--prefix", "$SYS"}).first, 2);
     EXPECT_EQ(run({"--prefix", "varno/s1", "--sensor", "cmd"}).first, 2);
     EXPECT_EQ(run({"--trace=maybe"}).first, 2);
+    // "-3" is no port: the same answer as varno-cli's, never "COM-3" waited for.
+    auto [minusRc, minusLog] = run({"--port", "-3"});
+    EXPECT_EQ(minusRc, 2) << minusLog;
+    EXPECT_NE(minusLog.find("--port wants a device path or a COM number from 1 to 255"),
+              std::string::npos)
+        << minusLog;
     // Nothing of any of them reached the line.
     EXPECT_TRUE(sensor.frames().empty());
 }
