@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fixture.h"
+#include "pty.h"
 
 #include <QProcess>
 #include <QString>
@@ -15,37 +16,23 @@
 // The far end of a pseudo-terminal, playing the sensor.
 class PtyPeer {
   public:
-    PtyPeer() {
-        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
-        path_ = ptsname(fd_);
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~PtyPeer() { close(); }
-    bool ok() const { return fd_ >= 0 && !path_.empty(); }
-    const std::string& path() const { return path_; }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
+    bool ok() const { return pty_.ok(); }
+    const std::string& path() const { return pty_.path(); }
+    void close() { pty_.close(); }
     // Everything that has arrived, frames or not (cleared by the test).
     Bytes all;
     // Collects what has arrived.
     Bytes& poll() {
         std::uint8_t buf[256];
         for (;;) {
-            const ssize_t n = fd_ >= 0 ? ::read(fd_, buf, sizeof buf) : -1;
+            const ssize_t n = pty_.fd() >= 0 ? ::read(pty_.fd(), buf, sizeof buf) : -1;
             if (n <= 0) break;
             in_.insert(in_.end(), buf, buf + n);
             all.insert(all.end(), buf, buf + n);
         }
         return in_;
     }
-    void send(const Bytes& b) { (void)!::write(fd_, b.data(), b.size()); }
+    void send(const Bytes& b) { (void)!::write(pty_.fd(), b.data(), b.size()); }
     // Removes and returns the next complete 17-byte frame, if any.
     bool nextFrame(Bytes& f) {
         poll();
@@ -56,8 +43,7 @@ class PtyPeer {
     }
 
   private:
-    int fd_ = -1;
-    std::string path_;
+    Pty pty_;
     Bytes in_;
 };
 

@@ -21,7 +21,6 @@
 
 namespace {
 
-using Pty = PtyPeer;
 
 struct Ran {
     int code = -1;
@@ -30,7 +29,7 @@ struct Ran {
 };
 
 // Runs varno-cli without a display while `sensor` answers frames on the pty.
-Ran runProgram(const QStringList& args, Pty* pty = nullptr,
+Ran runProgram(const QStringList& args, PtyPeer* pty = nullptr,
                std::function<Bytes(const Bytes&)> sensor = nullptr,
                const QString& loggingRules = {}) {
     QProcess p;
@@ -70,7 +69,7 @@ QString q(const std::string& s) {
 } // namespace
 
 TEST(CliProgram, ReadWriteVerifyAndJumpBufOnAPseudoTerminalWithoutADisplay) {
-    Pty pty;
+    PtyPeer pty;
     ASSERT_TRUE(pty.ok());
     Bytes ram = block15;
     auto sensor = [&](const Bytes& f) -> Bytes {

@@ -148,13 +148,7 @@ void Gateway::message(const Incoming& in) {
             c.correlation.clear();
         }
         qCWarning(lcGateway, "varno-gateway: %s refused: %s", in.topic.c_str(), error.c_str());
-        JsonObject j;
-        if (c.hasId)
-            j.str("id", c.id);
-        else
-            j.null("id");
-        reply(c, j.str("command", c.name)
-                     .str("port", portName_)
+        reply(c, ReplyHead(c.hasId, c.id, c.name, portName_)
                      .boolean("ok", false)
                      .num("exit", ExitUsage)
                      .str("error", error)

@@ -60,6 +60,16 @@ JsonObject& JsonObject::raw(const char* k, const std::string& json) {
     return *this;
 }
 
+JsonObject ReplyHead(bool hasId, const std::string& id, const std::string& command,
+                     const std::string& port) {
+    JsonObject j;
+    if (hasId)
+        j.str("id", id);
+    else
+        j.null("id");
+    return j.str("command", command).str("port", port);
+}
+
 std::string StatusPayload(const std::string& state, const std::string& port,
                           const std::string& since, const Dropped& dropped) {
     return JsonObject()

@@ -29,6 +29,11 @@ class JsonObject {
 
 using text::IsoNow; // times: text/isotime.h
 
+// The head of every reply, success or refusal alike: {"id" (null without one), "command",
+// "port", ... (the object is left open for the rest).
+JsonObject ReplyHead(bool hasId, const std::string& id, const std::string& command,
+                     const std::string& port);
+
 // What the outbox dropped: live records beyond its bound, replies beyond theirs, and
 // messages the MQTT client refused for good (a response topic it cannot publish on).
 struct Dropped {

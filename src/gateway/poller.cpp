@@ -21,12 +21,7 @@ namespace {
 constexpr int retryMs = 1000; // a port not there, a sensor silent: looked at again
 
 JsonObject begin(const Command& c, const std::string& port) {
-    JsonObject j;
-    if (c.hasId)
-        j.str("id", c.id);
-    else
-        j.null("id");
-    return j.str("command", c.name).str("port", port);
+    return ReplyHead(c.hasId, c.id, c.name, port);
 }
 
 const char* targetName(int target) {

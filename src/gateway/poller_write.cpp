@@ -39,51 +39,48 @@ std::string Poller::cmdWrite(const Command& c) {
     unsigned char before[sensor::ParamLen];
     std::memcpy(before, known, sensor::ParamLen);
 
-    const sensor::Result sent = link_.WriteBlock(c.target, c.values);
-    if (!sent) return sensorFailure(c, sent); // nothing (whole) went out: no audit
-    // From here on the frames carry what was sent, but nothing is known of the sensor's
-    // block until it is read back.
-    std::memcpy(known, c.values, sensor::ParamLen);
-    isKnown = false;
-
     std::string verify = "not asked", error;
     std::string differing = "[";
     int differ = 0;
     int exit = 0;
     unsigned char after[sensor::ParamLen] = {};
     bool readBack = false;
+    // The link's own write: with verify, its write and read-back and their verdict.
+    const sensor::Result r =
+        c.verify ? link_.WriteVerified(c.target, c.values) : link_.WriteBlock(c.target, c.values);
+    // Nothing (whole) went out: no audit.
+    if (!r && r.request() == sensor::WriteCode(c.target)) return sensorFailure(c, r);
+    // From here on the frames carry what was sent, but nothing is known of the sensor's
+    // block until it is read back.
+    std::memcpy(known, c.values, sensor::ParamLen);
+    isKnown = false;
     if (!c.verify) {
         link_.Drain(); // the next live request's flush must not discard the frame
-    } else {
-        const sensor::Result r = link_.ReadBlock(c.target);
-        if (!r) {
-            verify = "failed";
-            error = "sent; the read-back failed: " + r.text();
-            exit = r.portFault() ? ExitConfig : ExitNoAnswer;
-            if (r.code() == sensor::Result::NoReply) setState(SensorState::NoReply);
-        } else {
-            readBack = true;
-            std::memcpy(after, link_.Block(), sensor::ParamLen);
-            for (int i = 0; i < sensor::ParamLen; ++i) {
-                if (after[i] == c.values[i]) continue;
-                differing +=
-                    std::string(differ++ ? "," : "") + JsonObject()
-                                                           .num("byte", i + 1)
-                                                           .str("name", sensor::Params()[i].name)
-                                                           .num("sent", c.values[i])
-                                                           .num("read", after[i])
-                                                           .done();
-            }
-            verify = differ ? "differs" : "match";
-            if (differ) {
-                error = "verify failed: " + std::to_string(differ) + " of " +
-                        std::to_string(sensor::ParamLen) + " bytes read back differ";
-                exit = ExitMismatch;
-            }
-            std::memcpy(known, after, sensor::ParamLen);
-            isKnown = true;
-            setState(SensorState::Online);
+    } else if (r || r.code() == sensor::Result::Mismatch) {
+        readBack = true;
+        std::memcpy(after, link_.Block(), sensor::ParamLen);
+        for (int i = 0; i < sensor::ParamLen; ++i) {
+            if (after[i] == c.values[i]) continue;
+            differing += std::string(differ++ ? "," : "") + JsonObject()
+                                                                .num("byte", i + 1)
+                                                                .str("name", sensor::Params()[i].name)
+                                                                .num("sent", c.values[i])
+                                                                .num("read", after[i])
+                                                                .done();
         }
+        verify = r ? "match" : "differs";
+        if (!r) {
+            error = r.text();
+            exit = ExitMismatch;
+        }
+        std::memcpy(known, after, sensor::ParamLen);
+        isKnown = true;
+        setState(SensorState::Online);
+    } else {
+        verify = "failed";
+        error = "sent; the read-back failed: " + r.text();
+        exit = r.portFault() ? ExitConfig : ExitNoAnswer;
+        if (r.code() == sensor::Result::NoReply) setState(SensorState::NoReply);
     }
     differing += "]";
 
@@ -112,12 +109,8 @@ std::string Poller::cmdWrite(const Command& c) {
     // Only a block read back is published as the sensor's.
     if (readBack && onParams) onParams(c.target, after);
 
-    JsonObject reply;
-    if (c.hasId)
-        reply.str("id", c.id);
-    else
-        reply.null("id");
-    reply.str("command", c.name).str("port", portName_).boolean("ok", exit == 0);
+    JsonObject reply = ReplyHead(c.hasId, c.id, c.name, portName_);
+    reply.boolean("ok", exit == 0);
     if (exit) reply.num("exit", exit).str("error", error);
     reply.str("target", target)
         .array("values", c.values, sensor::ParamLen)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mqtt_broker.h"
+#include "pty.h"
 
 #include <gtest/gtest.h>
 
@@ -61,26 +62,19 @@ inline Bytes frame(std::uint8_t code, const Bytes& block) {
 class PtySensor {
   public:
     PtySensor() {
-        fd_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
-        path_ = ptsname(fd_);
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        if (!pty_.ok()) return;
+        fd_ = pty_.fd();
         // The far end stays usable while the gateway opens and closes its side.
-        keep_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+        keep_ = ::open(pty_.path().c_str(), O_RDWR | O_NOCTTY);
         thread_ = std::thread([this] { run(); });
     }
     ~PtySensor() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
         if (keep_ >= 0) ::close(keep_);
-        if (fd_ >= 0) ::close(fd_);
     }
-    bool ok() const { return fd_ >= 0 && !path_.empty(); }
-    const std::string& path() const { return path_; }
+    bool ok() const { return pty_.ok(); }
+    const std::string& path() const { return pty_.path(); }
 
     std::vector<Bytes> frames() {
         std::lock_guard<std::mutex> lock(m_);
@@ -163,8 +157,8 @@ class PtySensor {
         }
     }
 
+    Pty pty_;
     int fd_ = -1, keep_ = -1;
-    std::string path_;
     std::thread thread_;
     std::atomic<bool> stop_{false}, silent_{false};
     std::mutex m_;
