@@ -163,6 +163,66 @@ TEST(CommandLine, OptionsValuesAndQtsOwnOptions) {
     EXPECT_EQ(help.find("platform"), std::string::npos) << help;
 }
 
+// The one reader of argv under every program's options: in order, options told from words,
+// a value taken whatever it looks like, nothing after "--" an option.
+TEST(CommandLine, ArgsReadInOrderWithValuesAsGiven) {
+    const char* argv[] = {"prog", "--port", "-3", "-o=f.dat", "read", "-", "--x=", "--", "--y"};
+    rt::Args args(9, argv);
+    rt::Arg a;
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.dashes, 2);
+    EXPECT_EQ(a.name, "port");
+    ASSERT_TRUE(args.takeValue(a));
+    EXPECT_EQ(a.value, "-3"); // a value that looks like an option is still the value
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.dashes, 1);
+    EXPECT_EQ(a.name, "o");
+    EXPECT_TRUE(a.inlineValue);
+    EXPECT_EQ(a.value, "f.dat");
+    ASSERT_TRUE(args.takeValue(a)); // the inline one, nothing taken
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.dashes, 0);
+    EXPECT_EQ(a.given, "read");
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.dashes, 0); // "-" alone is a word
+    ASSERT_TRUE(args.next(a));
+    EXPECT_TRUE(a.inlineValue);
+    EXPECT_EQ(a.value, ""); // "--x=": an empty value, given
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.given, "--");
+    ASSERT_TRUE(args.next(a));
+    EXPECT_EQ(a.dashes, 0); // after "--" every argument is a word
+    EXPECT_EQ(a.given, "--y");
+    EXPECT_FALSE(args.next(a));
+    EXPECT_FALSE(args.takeValue(a));
+}
+
+TEST(CommandLine, TheQtWayOfThePanelWithItsMessages) {
+    const std::vector<rt::OptionSpec> opts{{{"record"}, "Record.", "FILE"},
+                                           {{"simulate"}, "Simulate.", ""}};
+    const char* single[] = {"prog", "-record", "r.csv", "-simulate"};
+    const rt::CommandLine cl = rt::ParseCommandLine(opts, 4, const_cast<char**>(single));
+    ASSERT_TRUE(cl.ok) << cl.errorText;
+    EXPECT_EQ(cl.value("record"), "r.csv"); // single-dash words are long options
+    EXPECT_TRUE(cl.isSet("simulate"));
+    const char* flagValue[] = {"prog", "--simulate=yes"};
+    const rt::CommandLine fv = rt::ParseCommandLine(opts, 2, const_cast<char**>(flagValue));
+    EXPECT_FALSE(fv.ok);
+    EXPECT_EQ(fv.errorText, "Unexpected value after '--simulate'.");
+    const char* missing[] = {"prog", "--record"};
+    EXPECT_EQ(rt::ParseCommandLine(opts, 2, const_cast<char**>(missing)).errorText,
+              "Missing value after '--record'.");
+    const char* both[] = {"prog", "--record", "--bogus"};
+    const rt::CommandLine b = rt::ParseCommandLine(opts, 3, const_cast<char**>(both));
+    EXPECT_TRUE(b.ok);
+    EXPECT_EQ(b.value("record"), "--bogus"); // the value is taken as given, as Qt takes it
+    // An unknown option is the fault named, whatever else is wrong.
+    const char* unknownAndMissing[] = {"prog", "--bogus", "--record"};
+    const rt::CommandLine u = rt::ParseCommandLine(opts, 3, const_cast<char**>(unknownAndMissing));
+    EXPECT_EQ(u.unknownOption, "bogus");
+    EXPECT_TRUE(u.errorText.empty());
+}
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     rt::InitRuntimeNoDisplay(&argc, argv);

@@ -1,6 +1,7 @@
 // varno-cli's command line: options, commands and the help text.
 #include "cli.h"
 
+#include "runtime/cmdline.h"
 #include "sensor/protocol.h"
 
 #include <cctype>
@@ -87,81 +88,32 @@ bool parseTarget(const std::string& word, int& target) {
     return true;
 }
 
-} // namespace
+// "--name" (or "-x" for a one-letter name), with or without "=value".
+bool is(const runtime::Arg& a, const char* name) {
+    const std::string n = name;
+    return a.name == n && a.dashes == (n.size() == 1 ? 1 : 2);
+}
 
-bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error) {
-    o = Options{};
-    std::vector<std::string> words;
-    std::string commandName;
-    bool countGiven = false, outputGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i] ? argv[i] : "";
-        // An option's value: "--opt=V" or the next argument.
-        auto value = [&](const std::string& name, std::string& v) {
-            if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
-                v = a.substr(name.size() + 1);
-                return true;
-            }
-            if (a != name) return false;
-            if (i + 1 >= argc) {
-                error = name + " needs a value";
-                return true;
-            }
-            v = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--help" || a == "-h") {
-            o.command = Command::Help;
-            return true;
-        } else if (a == "--version") {
-            o.command = Command::Version;
-            return true;
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--trace") {
-            o.trace = true;
-        } else if (a == "--verify") {
-            o.verify = true;
-        } else if (value("--port", v)) {
-            if (!error.empty()) return false;
-            o.port = v; // kept when wrong too: the JSON for the error names it
-            if (v.empty() || PortNumber(v) < 0) {
-                error =
-                    "--port wants a device path or a COM number from 1 to 255, not \"" + v + "\"";
-                return false;
-            }
-        } else if (value("--count", v)) {
-            if (!error.empty()) return false;
-            // Plain decimal digits only: no sign, no blank, no leading zero (010 is not
-            // read as ten by everyone).
-            bool plain = !v.empty() && v.size() <= 10 && v[0] != '0';
-            for (char c : v)
-                plain = plain && std::isdigit(static_cast<unsigned char>(c));
-            const long n = plain ? std::strtol(v.c_str(), nullptr, 10) : 0;
-            if (!plain || n < 1 || n > 1000000000L) {
-                error = "--count wants a whole number of records from 1, not \"" + v + "\"";
-                return false;
-            }
-            o.count = n;
-            countGiven = true;
-        } else if (value("-o", v) || value("--output", v)) {
-            if (!error.empty()) return false;
-            if (v.empty()) {
-                error = "-o needs a file name";
-                return false;
-            }
-            o.file = v;
-            outputGiven = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option " + a;
-            return false;
-        } else if (commandName.empty()) {
-            commandName = a;
-        } else {
-            words.push_back(a);
-        }
-    }
+// Reads an option's value; false, with `error`, when none is left.
+bool valueOf(runtime::Args& args, runtime::Arg& a, std::string& error) {
+    if (args.takeValue(a)) return true;
+    error = a.given + " needs a value";
+    return false;
+}
+
+// Plain decimal digits only: no sign, no blank, no leading zero (010 is not read as ten
+// by everyone).
+bool parseCount(const std::string& v, long& n) {
+    bool plain = !v.empty() && v.size() <= 10 && v[0] != '0';
+    for (char c : v)
+        plain = plain && std::isdigit(static_cast<unsigned char>(c));
+    n = plain ? std::strtol(v.c_str(), nullptr, 10) : 0;
+    return plain && n >= 1 && n <= 1000000000L;
+}
+
+// What each command takes, and the options that go with it only.
+bool checkCommand(const std::string& commandName, const std::vector<std::string>& words,
+                  bool countGiven, bool outputGiven, Options& o, std::string& error) {
     if (commandName.empty()) {
         error = "no command given";
         return false;
@@ -172,20 +124,10 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
         error = "unknown command \"" + commandName + "\"";
         return false;
     }
-    // What each command takes.
     const bool json =
         o.command == Command::Read || o.command == Command::Check || o.command == Command::JumpBuf;
-    std::size_t wanted = 0;
-    switch (o.command) {
-    case Command::Read:
-        wanted = 1;
-        break;
-    case Command::Write:
-        wanted = 2;
-        break;
-    default:
-        break;
-    }
+    const std::size_t wanted =
+        o.command == Command::Read ? 1 : o.command == Command::Write ? 2 : 0;
     if (words.size() != wanted) {
         error = commandName + (wanted == 0   ? " takes no arguments"
                                : wanted == 1 ? " wants ram or eeprom"
@@ -207,6 +149,64 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
     if (!error.empty()) return false;
     if (o.command == Command::Write) o.file = words[0];
     return true;
+}
+
+} // namespace
+
+bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error) {
+    o = Options{};
+    std::vector<std::string> words;
+    std::string commandName;
+    bool countGiven = false, outputGiven = false;
+    runtime::Args args(argc, argv);
+    runtime::Arg a;
+    while (args.next(a)) {
+        const bool flag = !a.inlineValue;
+        if ((is(a, "help") || is(a, "h")) && flag) {
+            o.command = Command::Help;
+            return true;
+        } else if (is(a, "version") && flag) {
+            o.command = Command::Version;
+            return true;
+        } else if (is(a, "json") && flag) {
+            o.json = true;
+        } else if (is(a, "trace") && flag) {
+            o.trace = true;
+        } else if (is(a, "verify") && flag) {
+            o.verify = true;
+        } else if (is(a, "port")) {
+            if (!valueOf(args, a, error)) return false;
+            o.port = a.value; // kept when wrong too: the JSON for the error names it
+            if (PortNumber(a.value) < 0) {
+                error = "--port wants a device path or a COM number from 1 to 255, not \"" +
+                        a.value + "\"";
+                return false;
+            }
+        } else if (is(a, "count")) {
+            if (!valueOf(args, a, error)) return false;
+            if (!parseCount(a.value, o.count)) {
+                error = "--count wants a whole number of records from 1, not \"" + a.value + "\"";
+                return false;
+            }
+            countGiven = true;
+        } else if (is(a, "o") || is(a, "output")) {
+            if (!valueOf(args, a, error)) return false;
+            if (a.value.empty()) {
+                error = "-o needs a file name";
+                return false;
+            }
+            o.file = a.value;
+            outputGiven = true;
+        } else if (a.dashes > 0) {
+            error = "unknown option " + a.given;
+            return false;
+        } else if (commandName.empty()) {
+            commandName = a.given;
+        } else {
+            words.push_back(a.given);
+        }
+    }
+    return checkCommand(commandName, words, countGiven, outputGiven, o, error);
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 // varno-gateway's command line and config file.
 #include "options.h"
 
+#include "runtime/cmdline.h"
 #include "runtime/runtime.h"
 #include "sensor/port_arg.h"
 
@@ -337,77 +338,63 @@ int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error)
     error.clear();
     // The config file first, so that the command line wins. One only.
     std::string file;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i] ? argv[i] : "";
-        std::string named;
-        if (a == "--config" && i + 1 < argc)
-            named = argv[++i];
-        else if (a.rfind("--config=", 0) == 0)
-            named = a.substr(9);
-        else
-            continue;
-        if (named.empty()) {
-            error = "--config needs a file name";
-            return ExitUsage;
+    {
+        runtime::Args args(argc, argv);
+        runtime::Arg a;
+        while (args.next(a)) {
+            if (a.dashes != 2 || a.name != "config") continue;
+            if (!args.takeValue(a)) break; // said below
+            if (a.value.empty()) {
+                error = "--config needs a file name";
+                return ExitUsage;
+            }
+            if (!file.empty()) {
+                error = "--config is given twice (one config file only)";
+                return ExitUsage;
+            }
+            file = a.value;
         }
-        if (!file.empty()) {
-            error = "--config is given twice (one config file only)";
-            return ExitUsage;
-        }
-        file = named;
     }
     if (!file.empty()) {
         o.config = file;
         if (int rc = readConfig(file, o, error); rc != ExitDone) return rc;
     }
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i] ? argv[i] : "";
-        if (a == "--help" || a == "-h") {
+    runtime::Args args(argc, argv);
+    runtime::Arg a;
+    while (args.next(a)) {
+        if ((a.given == "--help" || a.given == "-h")) {
             o.help = true;
             return ExitDone;
         }
-        if (a == "--version") {
+        if (a.given == "--version") {
             o.version = true;
             return ExitDone;
         }
-        if (a == "--trace") {
-            o.trace = true;
-            continue;
-        }
-        if (a.rfind("--trace=", 0) == 0) {
-            if (!boolValue(a.substr(8), o.trace)) {
-                error = "--trace wants true or false, not \"" + a.substr(8) + "\"";
+        if (a.dashes == 2 && a.name == "trace") {
+            if (a.inlineValue ? !boolValue(a.value, o.trace) : !boolValue("", o.trace)) {
+                error = "--trace wants true or false, not \"" + a.value + "\"";
                 return ExitUsage;
             }
             continue;
         }
-        if (a.rfind("--", 0) != 0) {
-            error = "unexpected argument \"" + a + "\" (options start with --)";
+        if (a.dashes != 2) {
+            error = "unexpected argument \"" + a.given + "\" (options start with --)";
             return ExitUsage;
         }
-        std::string name = a.substr(2), value;
-        const auto eq = name.find('=');
-        if (eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-        }
-        if (name == "password") {
+        if (a.name == "password") {
             error = "a password is never given on the command line: use --password-file";
             return ExitUsage;
         }
-        if (!takesValue(name)) {
-            error = "unknown option --" + name;
+        if (!takesValue(a.name)) {
+            error = "unknown option --" + a.name;
             return ExitUsage;
         }
-        if (eq == std::string::npos) {
-            if (i + 1 >= argc) {
-                error = "--" + name + " needs a value";
-                return ExitUsage;
-            }
-            value = argv[++i];
+        if (!args.takeValue(a)) {
+            error = "--" + a.name + " needs a value";
+            return ExitUsage;
         }
-        if (name == "config") continue; // read above
-        apply(name, value, o, error);
+        if (a.name == "config") continue; // read above
+        apply(a.name, a.value, o, error);
         if (!error.empty()) return ExitUsage;
     }
     // Options that go together.

@@ -75,36 +75,89 @@ std::vector<std::string> CommandLine::values(const std::string& name) const {
     return it == uses.end() ? std::vector<std::string>{} : it->second;
 }
 
+Args::Args(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i)
+        argv_.emplace_back(argv[i] ? argv[i] : "");
+}
+
+bool Args::next(Arg& a) {
+    if (i_ >= argv_.size()) return false;
+    a = Arg{};
+    a.given = argv_[i_++];
+    const std::string& g = a.given;
+    if (words_ || g.size() < 2 || g[0] != '-') {
+        a.name = g;
+        return true;
+    }
+    a.dashes = g[1] == '-' ? 2 : 1;
+    a.name = g.substr(std::size_t(a.dashes));
+    if (const auto eq = a.name.find('='); eq != std::string::npos) {
+        a.inlineValue = true;
+        a.value = a.name.substr(eq + 1);
+        a.name.erase(eq);
+    }
+    if (g == "--") words_ = true;
+    return true;
+}
+
+bool Args::takeValue(Arg& a) {
+    if (a.inlineValue) return true;
+    if (i_ >= argv_.size()) return false;
+    a.value = argv_[i_++];
+    return true;
+}
+
+namespace {
+
+bool listed(const char* const* names, std::size_t n, const std::string& name) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (name == names[i]) return true;
+    return false;
+}
+
+} // namespace
+
+// Qt's way: single-dash words are long options; Qt's own options pass over; "--" ends the
+// options; the messages are QCommandLineParser's.
 CommandLine ParseCommandLine(const std::vector<OptionSpec>& options, int argc, char** argv) {
     CommandLine cl;
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    if (args.isEmpty()) args << "program";
-    Parser parser(options, nullptr);
-    if (!parser.p.parse(args)) {
-        const QStringList unknown = parser.p.unknownOptionNames();
-        if (!unknown.isEmpty())
-            cl.unknownOption = unknown.first().toStdString();
-        else
-            cl.errorText = parser.p.errorText().toStdString();
-        return cl;
+    Args args(argc, argv);
+    Arg a;
+    while (args.next(a)) {
+        if (a.dashes == 0) {
+            cl.positional.push_back(a.given);
+            continue;
+        }
+        if (a.given == "--") continue;
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& o : options)
+            for (const std::string& n : o.names)
+                if (n == a.name) spec = &o;
+        const std::size_t nv = sizeof qtValueOptions / sizeof qtValueOptions[0];
+        const std::size_t nf = sizeof qtFlagOptions / sizeof qtFlagOptions[0];
+        const bool qtValue = !spec && listed(qtValueOptions, nv, a.name);
+        const bool qtFlag = !spec && listed(qtFlagOptions, nf, a.name);
+        if (!spec && !qtValue && !qtFlag) {
+            if (cl.unknownOption.empty()) cl.unknownOption = a.name;
+            continue;
+        }
+        const bool wantsValue = spec ? !spec->valueName.empty() : qtValue;
+        const std::string shown = a.given.substr(0, a.given.find('='));
+        if (!wantsValue && a.inlineValue) {
+            if (cl.errorText.empty()) cl.errorText = "Unexpected value after '" + shown + "'.";
+            continue;
+        }
+        if (wantsValue && !args.takeValue(a)) {
+            if (cl.errorText.empty()) cl.errorText = "Missing value after '" + shown + "'.";
+            continue;
+        }
+        if (!spec) continue; // Qt's own: the engine reads it
+        for (const std::string& n : spec->names)
+            cl.uses[n].push_back(wantsValue ? a.value : std::string());
     }
-    cl.ok = true;
-    for (const QString& a : parser.p.positionalArguments())
-        cl.positional.push_back(a.toStdString());
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        const QCommandLineOption& o = parser.own[i];
-        if (!parser.p.isSet(o)) continue;
-        std::vector<std::string> given;
-        if (o.valueName().isEmpty())
-            given.emplace_back();
-        else
-            for (const QString& v : parser.p.values(o))
-                given.push_back(v.toStdString());
-        for (const std::string& n : options[i].names)
-            cl.uses[n] = given;
-    }
+    // As QCommandLineParser: an unknown option is the fault named first.
+    cl.ok = cl.unknownOption.empty() && cl.errorText.empty();
+    if (!cl.unknownOption.empty()) cl.errorText.clear();
     return cl;
 }
 
