@@ -157,12 +157,8 @@ void closeLine(Line& line) {
     removeLink(line);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    simopt::Options opt;
-    if (const int rc = simopt::parseArgs(argc, argv, opt); rc >= 0) return rc;
-
+// The model's settings from the options.
+sim::Config configFrom(const simopt::Options& opt) {
     sim::Config cfg;
     cfg.latency = opt.latencyMs / 1000.0;
     cfg.targetRate = opt.rate;
@@ -175,37 +171,39 @@ int main(int argc, char** argv) {
     cfg.faults.splitParts = opt.split;
     cfg.faults.splitGap = opt.splitGapMs / 1000.0;
     cfg.faults.wrongLineCheck = opt.wrongLineCheck;
-    cfg.faults.disconnectAt = opt.disconnectAfter; // model time starts at 0 below
-    if (!opt.eepromFile.empty() && !loadEeprom(opt.eepromFile, cfg.eeprom)) {
-        std::fprintf(stderr, "varno-sensor-sim: cannot read EEPROM file '%s'\n",
-                     opt.eepromFile.c_str());
-        return 1;
-    }
+    cfg.faults.disconnectAt = opt.disconnectAfter; // model time starts at 0 in serve()
+    return cfg;
+}
 
-    Line line;
+// The line the sensor answers on: the device named, or a new pseudo-terminal, with the
+// link asked for. False, having said why.
+bool openLine(const simopt::Options& opt, Line& line) {
     if (!opt.device.empty()) {
         if (!openDevice(line, opt.device)) {
             std::fprintf(stderr, "varno-sensor-sim: cannot open %s: %s\n", opt.device.c_str(),
                          std::strerror(errno));
-            return 1;
+            return false;
         }
     } else if (!openPty(line)) {
         std::fprintf(stderr, "varno-sensor-sim: cannot create a pseudo-terminal: %s\n",
                      std::strerror(errno));
-        return 1;
+        return false;
     }
-    if (!opt.link.empty()) {
-        if (!makeLink(line.name, opt.link)) {
-            std::fprintf(stderr, "varno-sensor-sim: cannot create link %s: %s\n", opt.link.c_str(),
-                         std::strerror(errno));
-            closeLine(line);
-            return 1;
-        }
-        line.link = opt.link;
+    if (opt.link.empty()) return true;
+    if (!makeLink(line.name, opt.link)) {
+        std::fprintf(stderr, "varno-sensor-sim: cannot create link %s: %s\n", opt.link.c_str(),
+                     std::strerror(errno));
+        closeLine(line);
+        return false;
     }
+    line.link = opt.link;
+    return true;
+}
 
-    // Signals are only delivered inside ppoll(), so a stop request cannot be missed.
-    sigset_t block, waitMask;
+// Signals are only delivered inside ppoll(), so a stop request cannot be missed; `waitMask`
+// is the mask ppoll() waits with.
+void installSignals(sigset_t& waitMask) {
+    sigset_t block;
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
     sigaddset(&block, SIGTERM);
@@ -218,39 +216,54 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
 
-    std::printf("%s\n", line.name.c_str());
-    std::fflush(stdout);
+// Hands the line what the model released and the line takes now.
+void writeOut(int fd, std::vector<std::uint8_t>& out) {
+    if (out.size() > 65536) out.clear(); // nobody is reading; stale replies are useless
+    while (!out.empty()) {
+        const ssize_t w = write(fd, out.data(), out.size());
+        if (w > 0) {
+            out.erase(out.begin(), out.begin() + w);
+        } else {
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) out.clear(); // EIO etc.
+            break;
+        }
+    }
+}
 
-    sim::SensorModel model(cfg);
+// Gives the model what the host wrote. True when the line hung up (no client on it, or
+// the device went away).
+bool readIn(int fd, sim::SensorModel& model, double t) {
+    std::uint8_t buf[512];
+    for (;;) {
+        const ssize_t r = read(fd, buf, sizeof buf);
+        if (r > 0) {
+            model.receive(buf, std::size_t(r), t);
+            continue;
+        }
+        if (r < 0 && errno == EINTR) continue;
+        return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+}
+
+// Answers on the line until a signal, the disconnect time or a poll error (1).
+int serve(const simopt::Options& opt, sim::SensorModel& model, Line& line,
+          const sigset_t& waitMask) {
     const double t0 = monotonicSeconds();
     auto now = [t0]() { return monotonicSeconds() - t0; };
     model.advanceTo(0.0);
-
     std::vector<std::uint8_t> out; // released by the model, not yet accepted by the line
     std::uint32_t savedWrites = 0;
     double quietUntil = 0.0; // after a hangup/EIO: do not read before this time
-    int rc = 0;
-
     while (!stopRequested) {
         double t = now();
         if (opt.disconnectAfter >= 0 && t >= opt.disconnectAfter) break;
-
-        // Collect due reply bytes.
         std::uint8_t buf[512];
         for (std::size_t n; (n = model.transmit(buf, sizeof buf, t)) > 0;)
             out.insert(out.end(), buf, buf + n);
-        if (out.size() > 65536) out.clear(); // nobody is reading; stale replies are useless
-        while (!out.empty()) {
-            const ssize_t w = write(line.fd, out.data(), out.size());
-            if (w > 0) {
-                out.erase(out.begin(), out.begin() + w);
-            } else {
-                if (w < 0 && errno == EINTR) continue;
-                if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) out.clear(); // EIO etc.
-                break;
-            }
-        }
+        writeOut(line.fd, out);
 
         // Sleep until the next byte is due, the host writes, or the disconnect time.
         double deadline = model.nextEventTime();
@@ -273,25 +286,13 @@ int main(int argc, char** argv) {
         if (pr < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "varno-sensor-sim: poll: %s\n", std::strerror(errno));
-            rc = 1;
-            break;
+            return 1;
         }
         if (pr == 0 || !pfd.events) continue;
 
         t = now();
         bool hangup = (pfd.revents & (POLLHUP | POLLERR)) != 0;
-        if (pfd.revents & POLLIN) {
-            for (;;) {
-                const ssize_t r = read(line.fd, buf, sizeof buf);
-                if (r > 0) {
-                    model.receive(buf, std::size_t(r), t);
-                    continue;
-                }
-                if (r < 0 && errno == EINTR) continue;
-                if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) hangup = true;
-                break;
-            }
-        }
+        if (pfd.revents & POLLIN) hangup = readIn(line.fd, model, t) || hangup;
         // No client on the line (or the device went away): look again a little later
         // instead of spinning on a permanent hangup condition.
         if (hangup) quietUntil = t + 0.1;
@@ -302,7 +303,28 @@ int main(int argc, char** argv) {
                              opt.eepromFile.c_str(), std::strerror(errno));
         }
     }
+    return 0;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    simopt::Options opt;
+    if (const int rc = simopt::parseArgs(argc, argv, opt); rc >= 0) return rc;
+    sim::Config cfg = configFrom(opt);
+    if (!opt.eepromFile.empty() && !loadEeprom(opt.eepromFile, cfg.eeprom)) {
+        std::fprintf(stderr, "varno-sensor-sim: cannot read EEPROM file '%s'\n",
+                     opt.eepromFile.c_str());
+        return 1;
+    }
+    Line line;
+    if (!openLine(opt, line)) return 1;
+    sigset_t waitMask;
+    installSignals(waitMask);
+    std::printf("%s\n", line.name.c_str());
+    std::fflush(stdout);
+    sim::SensorModel model(cfg);
+    const int rc = serve(opt, model, line, waitMask);
     closeLine(line);
     return rc;
 }

@@ -333,28 +333,71 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     return true;
 }
 
+namespace {
+
+// The --config file named on the command line (one only), "" when none.
+int findConfig(int argc, const char* const* argv, std::string& file, std::string& error) {
+    runtime::Args args(argc, argv);
+    runtime::Arg a;
+    while (args.next(a)) {
+        if (a.dashes != 2 || a.name != "config") continue;
+        if (!args.takeValue(a)) break; // said when the options are read
+        if (a.value.empty()) {
+            error = "--config needs a file name";
+            return ExitUsage;
+        }
+        if (!file.empty()) {
+            error = "--config is given twice (one config file only)";
+            return ExitUsage;
+        }
+        file = a.value;
+    }
+    return ExitDone;
+}
+
+// Files named must be there, and be what they are named for: retrying cannot mend a
+// missing one, and a CA or certificate that is none would fail every TLS handshake.
+int checkFiles(const Options& o, std::string& error) {
+    struct Named {
+        const std::string* path;
+        const char* what;   // for the message
+        const char* marker; // what a PEM file of its kind holds
+    };
+    for (const Named& n : {Named{&o.passwordFile, "password file", nullptr},
+                           Named{&o.cafile, "CA file", "-----BEGIN CERTIFICATE-----"},
+                           Named{&o.cert, "certificate", "-----BEGIN CERTIFICATE-----"},
+                           Named{&o.key, "key", "PRIVATE KEY-----"}}) {
+        const std::string& f = *n.path;
+        if (f.empty()) continue;
+        const char* kind = "";
+        if (runtime::ExaminePath(f.c_str(), &kind) != runtime::PathKind::RegularFile) {
+            error = "the " + std::string(n.what) + " " + f + " is " + kind +
+                    ", not a regular file";
+            return ExitConfig;
+        }
+        QFile file(QString::fromStdString(f));
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = "cannot read " + f + ": " + file.errorString().toStdString();
+            return ExitConfig;
+        }
+        if (n.marker && !file.read(maxConfig).contains(n.marker)) {
+            error = "the " + std::string(n.what) + " " + f + " holds no PEM " +
+                    (std::strcmp(n.what, "key") == 0 ? "private key" : "certificate") +
+                    " (\"" + n.marker + "\" not found)";
+            return ExitConfig;
+        }
+    }
+    return ExitDone;
+}
+
+} // namespace
+
 int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error) {
     o = Options{};
     error.clear();
-    // The config file first, so that the command line wins. One only.
+    // The config file first, so that the command line wins.
     std::string file;
-    {
-        runtime::Args args(argc, argv);
-        runtime::Arg a;
-        while (args.next(a)) {
-            if (a.dashes != 2 || a.name != "config") continue;
-            if (!args.takeValue(a)) break; // said below
-            if (a.value.empty()) {
-                error = "--config needs a file name";
-                return ExitUsage;
-            }
-            if (!file.empty()) {
-                error = "--config is given twice (one config file only)";
-                return ExitUsage;
-            }
-            file = a.value;
-        }
-    }
+    if (int rc = findConfig(argc, argv, file, error); rc != ExitDone) return rc;
     if (!file.empty()) {
         o.config = file;
         if (int rc = readConfig(file, o, error); rc != ExitDone) return rc;
@@ -405,38 +448,7 @@ int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error)
     else if (o.cert.empty() != o.key.empty())
         error = "--cert and --key go together";
     if (!error.empty()) return o.config.empty() ? ExitUsage : ExitConfig;
-    // Files named must be there, and be what they are named for: retrying cannot mend a
-    // missing one, and a CA or certificate that is none would fail every TLS handshake.
-    struct Named {
-        const std::string* path;
-        const char* what;   // for the message
-        const char* marker; // what a PEM file of its kind holds
-    };
-    for (const Named& n : {Named{&o.passwordFile, "password file", nullptr},
-                           Named{&o.cafile, "CA file", "-----BEGIN CERTIFICATE-----"},
-                           Named{&o.cert, "certificate", "-----BEGIN CERTIFICATE-----"},
-                           Named{&o.key, "key", "PRIVATE KEY-----"}}) {
-        const std::string& f = *n.path;
-        if (f.empty()) continue;
-        const char* kind = "";
-        if (runtime::ExaminePath(f.c_str(), &kind) != runtime::PathKind::RegularFile) {
-            error = "the " + std::string(n.what) + " " + f + " is " + kind +
-                    ", not a regular file";
-            return ExitConfig;
-        }
-        QFile file(QString::fromStdString(f));
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = "cannot read " + f + ": " + file.errorString().toStdString();
-            return ExitConfig;
-        }
-        if (n.marker && !file.read(maxConfig).contains(n.marker)) {
-            error = "the " + std::string(n.what) + " " + f + " holds no PEM " +
-                    (std::strcmp(n.what, "key") == 0 ? "private key" : "certificate") +
-                    " (\"" + n.marker + "\" not found)";
-            return ExitConfig;
-        }
-    }
-    return ExitDone;
+    return checkFiles(o, error);
 }
 
 } // namespace gateway

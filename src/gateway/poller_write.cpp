@@ -13,16 +13,71 @@ Q_DECLARE_LOGGING_CATEGORY(lcGateway)
 
 namespace gateway {
 
+namespace {
+
+// What a write came to, for its audit line and its reply.
+struct Outcome {
+    const char* target = "ram";
+    bool beforeKnown = false;
+    unsigned char before[sensor::ParamLen] = {};
+    bool readBack = false;
+    unsigned char after[sensor::ParamLen] = {};
+    std::string verify = "not asked", error;
+    std::string differing = "[";
+    int differ = 0;
+    int exit = 0;
+};
+
+// The audit line: what is known, and null for what is not.
+std::string auditLine(const Command& c, const std::string& port, const Outcome& w) {
+    JsonObject audit;
+    audit.str("time", IsoNow());
+    if (c.hasId)
+        audit.str("id", c.id);
+    else
+        audit.null("id");
+    if (c.hasBy) audit.str("by", c.by);
+    audit.str("port", port).str("target", w.target);
+    if (w.beforeKnown)
+        audit.array("before", w.before, sensor::ParamLen);
+    else
+        audit.null("before");
+    audit.array("sent", c.values, sensor::ParamLen);
+    if (w.readBack)
+        audit.array("after", w.after, sensor::ParamLen);
+    else
+        audit.null("after");
+    audit.str("verify", w.verify);
+    if (w.differ) audit.raw("differing", w.differing);
+    return audit.done();
+}
+
+std::string writeReply(const Command& c, const std::string& port, const Outcome& w) {
+    JsonObject reply = ReplyHead(c.hasId, c.id, c.name, port);
+    reply.boolean("ok", w.exit == 0);
+    if (w.exit) reply.num("exit", w.exit).str("error", w.error);
+    reply.str("target", w.target)
+        .array("values", c.values, sensor::ParamLen)
+        .boolean("verify", c.verify);
+    if (w.readBack) {
+        reply.boolean("verified", w.differ == 0).array("read", w.after, sensor::ParamLen);
+        if (w.differ) reply.raw("differing", w.differing);
+    }
+    return reply.done();
+}
+
+} // namespace
+
 std::string Poller::cmdWrite(const Command& c) {
-    const bool eeprom = c.target == sensor::EEPROM;
-    const char* target = eeprom ? "eeprom" : "ram";
+    Outcome w;
+    w.target = c.target == sensor::EEPROM ? "eeprom" : "ram";
     writing_ = true;
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
     } done{writing_};
-    unsigned char* known = eeprom ? eeprom_ : ram_;
-    bool& isKnown = eeprom ? eepromKnown_ : ramKnown_;
+    unsigned char* known = c.target == sensor::EEPROM ? eeprom_ : ram_;
+    bool& isKnown = c.target == sensor::EEPROM ? eepromKnown_ : ramKnown_;
     // The block before, as the sensor holds it: known when it was read from this sensor
     // since it last answered; else read first. A sensor that does not answer leaves it
     // unknown (null in the audit); the write goes out all the same.
@@ -35,16 +90,9 @@ std::string Poller::cmdWrite(const Command& c) {
             return sensorFailure(c, r); // nothing went out
         }
     }
-    const bool beforeKnown = isKnown;
-    unsigned char before[sensor::ParamLen];
-    std::memcpy(before, known, sensor::ParamLen);
+    w.beforeKnown = isKnown;
+    std::memcpy(w.before, known, sensor::ParamLen);
 
-    std::string verify = "not asked", error;
-    std::string differing = "[";
-    int differ = 0;
-    int exit = 0;
-    unsigned char after[sensor::ParamLen] = {};
-    bool readBack = false;
     // The link's own write: with verify, its write and read-back and their verdict.
     const sensor::Result r =
         c.verify ? link_.WriteVerified(c.target, c.values) : link_.WriteBlock(c.target, c.values);
@@ -57,69 +105,40 @@ std::string Poller::cmdWrite(const Command& c) {
     if (!c.verify) {
         link_.Drain(); // the next live request's flush must not discard the frame
     } else if (r || r.code() == sensor::Result::Mismatch) {
-        readBack = true;
-        std::memcpy(after, link_.Block(), sensor::ParamLen);
+        w.readBack = true;
+        std::memcpy(w.after, link_.Block(), sensor::ParamLen);
         for (int i = 0; i < sensor::ParamLen; ++i) {
-            if (after[i] == c.values[i]) continue;
-            differing += std::string(differ++ ? "," : "") + JsonObject()
-                                                                .num("byte", i + 1)
-                                                                .str("name", sensor::Params()[i].name)
-                                                                .num("sent", c.values[i])
-                                                                .num("read", after[i])
-                                                                .done();
+            if (w.after[i] == c.values[i]) continue;
+            w.differing += std::string(w.differ++ ? "," : "") +
+                           JsonObject()
+                               .num("byte", i + 1)
+                               .str("name", sensor::Params()[i].name)
+                               .num("sent", c.values[i])
+                               .num("read", w.after[i])
+                               .done();
         }
-        verify = r ? "match" : "differs";
+        w.verify = r ? "match" : "differs";
         if (!r) {
-            error = r.text();
-            exit = ExitMismatch;
+            w.error = r.text();
+            w.exit = ExitMismatch;
         }
-        std::memcpy(known, after, sensor::ParamLen);
+        std::memcpy(known, w.after, sensor::ParamLen);
         isKnown = true;
         setState(SensorState::Online);
     } else {
-        verify = "failed";
-        error = "sent; the read-back failed: " + r.text();
-        exit = r.portFault() ? ExitConfig : ExitNoAnswer;
+        w.verify = "failed";
+        w.error = "sent; the read-back failed: " + r.text();
+        w.exit = r.portFault() ? ExitConfig : ExitNoAnswer;
         if (r.code() == sensor::Result::NoReply) setState(SensorState::NoReply);
     }
-    differing += "]";
+    w.differing += "]";
 
-    JsonObject audit;
-    audit.str("time", IsoNow());
-    if (c.hasId)
-        audit.str("id", c.id);
-    else
-        audit.null("id");
-    if (c.hasBy) audit.str("by", c.by);
-    audit.str("port", portName_).str("target", target);
-    if (beforeKnown)
-        audit.array("before", before, sensor::ParamLen);
-    else
-        audit.null("before");
-    audit.array("sent", c.values, sensor::ParamLen);
-    if (readBack)
-        audit.array("after", after, sensor::ParamLen);
-    else
-        audit.null("after");
-    audit.str("verify", verify);
-    if (differ) audit.raw("differing", differing);
-    const std::string line = audit.done();
+    const std::string line = auditLine(c, portName_, w);
     qCInfo(lcGateway, "varno-gateway: audit %s", line.c_str());
     if (onAudit) onAudit(line);
     // Only a block read back is published as the sensor's.
-    if (readBack && onParams) onParams(c.target, after);
-
-    JsonObject reply = ReplyHead(c.hasId, c.id, c.name, portName_);
-    reply.boolean("ok", exit == 0);
-    if (exit) reply.num("exit", exit).str("error", error);
-    reply.str("target", target)
-        .array("values", c.values, sensor::ParamLen)
-        .boolean("verify", c.verify);
-    if (readBack) {
-        reply.boolean("verified", differ == 0).array("read", after, sensor::ParamLen);
-        if (differ) reply.raw("differing", differing);
-    }
-    return reply.done();
+    if (w.readBack && onParams) onParams(c.target, w.after);
+    return writeReply(c, portName_, w);
 }
 
 } // namespace gateway

@@ -244,40 +244,10 @@ void RegisterCallbacks(const CallbackEntry* table, std::size_t count) {
         callbackTable[table[i].name] = table[i];
 }
 
-int LoadPanel(int /*parent*/, const char* file, int resourceId) {
-    if (!QCoreApplication::instance()) return UIE_BAD_PANEL;
-    const QString path = QFile::decodeName(detail::ResolveBeside(file).c_str());
-    QFile f(path);
-    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
-        log::WarningF(log::Panel, "varno: cannot open panel file %s", qPrintable(path));
-        return UIE_FILE_NOT_FOUND;
-    }
-    Loader loader;
-    std::unique_ptr<QWidget> top(loader.load(&f, nullptr));
-    if (!top || !loader.errorString().isEmpty()) {
-        log::WarningF(log::Panel, "varno: panel file %s is damaged: %s", qPrintable(path),
-                     qPrintable(loader.errorString()));
-        return UIE_BAD_FILE;
-    }
-    if (top->property("resourceId").toInt() != resourceId) {
-        log::WarningF(log::Panel, "varno: panel file %s holds no panel %d", qPrintable(path),
-                     resourceId);
-        return UIE_BAD_PANEL;
-    }
-
-    Panel p;
-    p.handle = nextHandle;
-    p.top = top.get();
-    const QString panelCb = top->property("callback").toString();
-    if (!panelCb.isEmpty()) {
-        auto it = callbackTable.find(panelCb.toStdString());
-        if (it == callbackTable.end() || !it->second.panel) {
-            log::WarningF(log::Panel, "varno: panel file names an unknown callback %s",
-                         qPrintable(panelCb));
-            return UIE_UNKNOWN_CALLBACK;
-        }
-        p.cb = it->second.panel;
-    }
+// Reads the controls of the panel file into `p`: each with its id, kind, value type and
+// callback. A control that is wrong, or names a callback the program lacks, refuses the
+// whole panel (UIE_BAD_FILE, UIE_UNKNOWN_CALLBACK).
+static int readControls(QWidget* top, Panel& p) {
     for (QWidget* w : top->findChildren<QWidget*>()) {
         const QVariant idv = w->property("ctrlId");
         if (!idv.isValid()) continue;
@@ -315,16 +285,12 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
         p.nextId = std::max(p.nextId, c.id + 1);
         p.ctrls[c.id] = c;
     }
-    for (QLabel* l : top->findChildren<QLabel*>()) {
-        const QVariant of = l->property("labelOf");
-        if (!of.isValid()) continue;
-        auto it = p.ctrls.find(of.toInt());
-        if (it != p.ctrls.end()) it->second.label = l;
-    }
-    for (auto& [id, c] : p.ctrls)
-        wireEvents(p.handle, c);
-    // The panel's colours are chosen for a light background: under a dark desktop theme
-    // its text would turn white on the light rows. It keeps a light palette of its own.
+    return 0;
+}
+
+// The panel's colours are chosen for a light background: under a dark desktop theme its
+// text would turn white on the light rows. It keeps a light palette of its own.
+static void keepLight(QWidget* top) {
     QPalette light(Qt::black, QColor(239, 239, 239), Qt::white, QColor(160, 160, 160),
                    QColor(200, 200, 200), Qt::black, Qt::white, Qt::white, QColor(239, 239, 239));
     light.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));
@@ -338,6 +304,53 @@ int LoadPanel(int /*parent*/, const char* file, int resourceId) {
     top->ensurePolished();
     for (QWidget* w : top->findChildren<QWidget*>())
         w->setPalette(light);
+}
+
+int LoadPanel(int /*parent*/, const char* file, int resourceId) {
+    if (!QCoreApplication::instance()) return UIE_BAD_PANEL;
+    const QString path = QFile::decodeName(detail::ResolveBeside(file).c_str());
+    QFile f(path);
+    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
+        log::WarningF(log::Panel, "varno: cannot open panel file %s", qPrintable(path));
+        return UIE_FILE_NOT_FOUND;
+    }
+    Loader loader;
+    std::unique_ptr<QWidget> top(loader.load(&f, nullptr));
+    if (!top || !loader.errorString().isEmpty()) {
+        log::WarningF(log::Panel, "varno: panel file %s is damaged: %s", qPrintable(path),
+                     qPrintable(loader.errorString()));
+        return UIE_BAD_FILE;
+    }
+    if (top->property("resourceId").toInt() != resourceId) {
+        log::WarningF(log::Panel, "varno: panel file %s holds no panel %d", qPrintable(path),
+                     resourceId);
+        return UIE_BAD_PANEL;
+    }
+
+    Panel p;
+    p.handle = nextHandle;
+    p.top = top.get();
+    const QString panelCb = top->property("callback").toString();
+    if (!panelCb.isEmpty()) {
+        auto it = callbackTable.find(panelCb.toStdString());
+        if (it == callbackTable.end() || !it->second.panel) {
+            log::WarningF(log::Panel, "varno: panel file names an unknown callback %s",
+                         qPrintable(panelCb));
+            return UIE_UNKNOWN_CALLBACK;
+        }
+        p.cb = it->second.panel;
+    }
+    const int rc = readControls(top.get(), p);
+    if (rc != 0) return rc;
+    for (QLabel* l : top->findChildren<QLabel*>()) {
+        const QVariant of = l->property("labelOf");
+        if (!of.isValid()) continue;
+        auto it = p.ctrls.find(of.toInt());
+        if (it != p.ctrls.end()) it->second.label = l;
+    }
+    for (auto& [id, c] : p.ctrls)
+        wireEvents(p.handle, c);
+    keepLight(top.get());
     top->installEventFilter(new EventRouter(p.handle, 0, top.get(), top.get()));
     static DestroyWatch* destroyWatch = nullptr;
     if (!destroyWatch) {
