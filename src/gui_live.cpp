@@ -37,14 +37,16 @@ namespace {
 
 // The link holds the record shown last until the line was found quiet behind it (at the
 // next cycle, at another request's flush, or when the acquisition ends). Until then the
-// history it was added to is kept, so that a record followed by strays can be taken back.
+// history it was added to and the record shown before it are kept, so that a record
+// followed by strays can be taken back.
 double heldHistory[HistoryLen] = {};
+unsigned char heldData[AnzData] = {};
 
 // Stray bytes behind the last record: it may have been the front of a longer reply.
-// The displays, the history and the live values go back to the record before it, the
-// last one the link took as good.
+// One rule: a record taken back restores what was shown before it (the displays, the
+// history and the live values).
 void takeBackRecord() {
-    std::memcpy(com232::databuf, com232::PanelLink().LastGood().bytes, AnzData);
+    std::memcpy(com232::databuf, heldData, AnzData);
     com232::CopyDatatoVars();
     std::memcpy(alldata, heldHistory, sizeof alldata);
     ShowLiveValues();
@@ -97,6 +99,7 @@ int GetData() {
         }
         if (r) {
             std::memcpy(heldHistory, alldata, sizeof alldata);
+            std::memcpy(heldData, com232::databuf, AnzData);
             com232::GetRxBufData();
             com232::CopyDatatoVars();
             SetPanelData();
