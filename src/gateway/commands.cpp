@@ -26,6 +26,8 @@ const Kind kinds[] = {
     {"write", CommandKind::Write, {"to", "values", "verify"}},
     {"jumpbuf", CommandKind::JumpBuf, {}},
     {"check", CommandKind::Check, {}},
+    {"yield", CommandKind::Yield, {"seconds"}},
+    {"resume", CommandKind::Resume, {}},
 };
 
 bool shortString(const QJsonObject& obj, const char* key, std::string& out, std::string& error) {
@@ -172,7 +174,7 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
     for (const Kind& k : kinds)
         if (name == k.name) kind = &k;
     if (!kind) {
-        error = "unknown command \"" + name + "\" (read, write, jumpbuf, check)";
+        error = "unknown command \"" + name + "\" (read, write, jumpbuf, check, yield, resume)";
         return false;
     }
     c.kind = kind->kind;
@@ -194,6 +196,17 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
         }
         c.verify = obj.value("verify").toBool(false);
         return values(obj, c.values, error);
+    case CommandKind::Yield: {
+        const QJsonValue v = obj.value("seconds");
+        const double d = v.toDouble(-1);
+        if (!v.isDouble() || !(d == std::floor(d) && d >= 1 && d <= MaxYieldSeconds)) {
+            error = "\"seconds\" must be a whole number of seconds from 1 to " +
+                    std::to_string(MaxYieldSeconds);
+            return false;
+        }
+        c.seconds = int(d);
+        return true;
+    }
     default:
         return true;
     }

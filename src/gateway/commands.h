@@ -17,11 +17,13 @@ constexpr int MaxIdLength = 64;  // characters (not bytes) of "id" and "by"
 constexpr int MaxResponseTopic = 1024;
 constexpr int MaxCorrelation = 1024;
 
-enum class CommandKind { Read, Write, JumpBuf, Check };
+enum class CommandKind { Read, Write, JumpBuf, Check, Yield, Resume };
+constexpr int MaxYieldSeconds = 3600; // the longest a gateway gives its port away
 
 struct Command {
     CommandKind kind = CommandKind::Check;
-    std::string name; // "read", "write", "jumpbuf", "check" (or the topic's last level)
+    std::string name; // "read", "write", "jumpbuf", "check", "yield", "resume" (or the
+                      // topic's last level)
     std::string id, by;
     bool hasId = false, hasBy = false;
     // Nothing to answer: an empty retained message, which clears a retained command.
@@ -29,6 +31,7 @@ struct Command {
     int target = 1; // sensor::RAM or sensor::EEPROM ("from" or "to")
     unsigned char values[sensor::ParamLen] = {};
     bool verify = false;
+    int seconds = 0; // yield: how long the port is given away
     // MQTT 5: where the requester wants its reply, and the data it is to carry.
     std::string responseTopic;
     QByteArray correlation;

@@ -103,7 +103,8 @@ void Gateway::publishStatus() {
     const char* state = closing_ ? "offline" : StateName(poller_.state());
     droppedShown_ = dropped();
     lastStatusAt_ = Now();
-    publishRetained("status", StatusPayload(state, portName_, since_, droppedShown_));
+    publishRetained("status", StatusPayload(state, portName_, since_, droppedShown_,
+                                            closing_ ? std::string() : poller_.yieldedUntil()));
 }
 
 void Gateway::push(Message m) {

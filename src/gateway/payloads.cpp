@@ -71,15 +71,17 @@ JsonObject ReplyHead(bool hasId, const std::string& id, const std::string& comma
 }
 
 std::string StatusPayload(const std::string& state, const std::string& port,
-                          const std::string& since, const Dropped& dropped) {
-    return JsonObject()
-        .str("state", state)
+                          const std::string& since, const Dropped& dropped,
+                          const std::string& until) {
+    JsonObject j;
+    j.str("state", state)
         .str("port", port)
         .str("since", since)
         .num("dropped", dropped.live)
         .num("dropped_replies", dropped.replies)
-        .num("refused", dropped.refused)
-        .done();
+        .num("refused", dropped.refused);
+    if (!until.empty()) j.str("until", until);
+    return j.done();
 }
 
 std::string WillPayload(const std::string& port, const std::string& connected,

@@ -42,9 +42,11 @@ struct Dropped {
         return live != o.live || replies != o.replies || refused != o.refused;
     }
 };
-// {"state","port","since","dropped","dropped_replies","refused"}.
+// {"state","port","since","dropped","dropped_replies","refused"}, and "until" (when the
+// port is taken back) for a yielded one.
 std::string StatusPayload(const std::string& state, const std::string& port,
-                          const std::string& since, const Dropped& dropped);
+                          const std::string& since, const Dropped& dropped,
+                          const std::string& until = {});
 // The last will: {"state":"offline","port","connected","dropped",...}. A will is composed
 // when the connection is made and cannot know when it will be sent: it names the time of
 // its connection, not a "since".

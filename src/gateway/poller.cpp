@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 #include "sensor/params.h"
 #include "sensor/reading.h"
+#include "text/isotime.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -40,6 +41,8 @@ const char* StateName(SensorState s) {
         return "port-lost";
     case SensorState::PortBusy:
         return "port-busy";
+    case SensorState::Yielded:
+        return "yielded";
     default:
         return "starting";
     }
@@ -50,6 +53,9 @@ Poller::Poller(const Options& o, int port, std::string portName, QObject* parent
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, [this] { step(); });
+    yieldTimer_ = new QTimer(this);
+    yieldTimer_->setSingleShot(true);
+    connect(yieldTimer_, &QTimer::timeout, this, [this] { takeBack(); });
     link_.OnGoodRecord([this](const sensor::LiveRecord& r) {
         if (onRecord) onRecord(r, r.at - liveEpoch_, ram_[sensor::param::hysteresis]);
     });
@@ -94,6 +100,22 @@ void Poller::enqueue(Command c) {
         onReply(c, failure(c, ExitConfig, "the gateway is stopping"));
         return;
     }
+    // Resume is answered at once: nothing waits for the line while the port is away.
+    if (c.kind == CommandKind::Resume) {
+        const bool was = state_ == SensorState::Yielded;
+        if (was) takeBack();
+        onReply(c, begin(c, portName_)
+                       .boolean("ok", true)
+                       .boolean("was_yielded", was)
+                       .done());
+        return;
+    }
+    if (state_ == SensorState::Yielded) {
+        onReply(c, failure(c, ExitConfig,
+                           "the port " + portName_ + " is yielded until " + yieldedUntil_ +
+                               " (cmd/resume takes it back now); nothing was sent"));
+        return;
+    }
     if (queue_.size() >= MaxQueued) {
         onReply(c, failure(c, ExitConfig,
                            "busy: " + std::to_string(queue_.size()) +
@@ -119,7 +141,8 @@ void Poller::portEvent(int port, int event) {
     if (port != link_.Port()) return;
     if (event == runtime::PORT_LOST && open_ && !running_)
         lost(sensor::Result::Fail(sensor::Result::PortLost, 0));
-    else if (event == runtime::PORT_BACK && !open_ && !running_)
+    else if (event == runtime::PORT_BACK && !open_ && !running_ &&
+             state_ != SensorState::Yielded)
         schedule(0);
 }
 
@@ -138,6 +161,10 @@ void Poller::step() {
         running_ = false;
         if (auto done = std::move(stopped_)) done();
         return;
+    }
+    if (state_ == SensorState::Yielded) {
+        running_ = false;
+        return; // the port is away; takeBack() starts again
     }
     if (!open_ && !queue_.empty() &&
         (state_ == SensorState::PortLost || state_ == SensorState::PortBusy)) {
@@ -282,6 +309,11 @@ void Poller::runCommand(const Command& c) {
     case CommandKind::Check:
         json = cmdCheck(c);
         break;
+    case CommandKind::Yield:
+        json = cmdYield(c);
+        break;
+    case CommandKind::Resume: // answered when it came
+        break;
     }
     if (open_) link_.SetBlock(ram_); // live requests go on with the RAM block
     onReply(c, json);
@@ -337,6 +369,35 @@ std::string Poller::cmdCheck(const Command& c) {
     if (!r) return sensorFailure(c, r);
     setState(SensorState::Online);
     return begin(c, portName_).boolean("ok", true).str("line", "LINE OK").done();
+}
+
+// Gives the port away for c.seconds: the link closed, no live cycles and nothing buffered
+// until the time is up or cmd/resume comes.
+std::string Poller::cmdYield(const Command& c) {
+    link_.StopLive();
+    link_.DropHeld();
+    if (open_) link_.Close();
+    open_ = false;
+    queue_.clear(); // nothing was waiting behind a yield: commands come one at a time
+    yieldedUntil_ = text::IsoTime(std::chrono::system_clock::now() + std::chrono::seconds(c.seconds));
+    yieldTimer_->start(c.seconds * 1000);
+    qCInfo(lcGateway, "varno-gateway: %s yielded for %d s, until %s", portName_.c_str(),
+           c.seconds, yieldedUntil_.c_str());
+    setState(SensorState::Yielded);
+    return begin(c, portName_)
+        .boolean("ok", true)
+        .num("seconds", c.seconds)
+        .str("until", yieldedUntil_)
+        .done();
+}
+
+void Poller::takeBack() {
+    if (state_ != SensorState::Yielded) return;
+    yieldTimer_->stop();
+    yieldedUntil_.clear();
+    qCInfo(lcGateway, "varno-gateway: %s: taking the port back", portName_.c_str());
+    setState(SensorState::Starting);
+    if (!running_) schedule(0);
 }
 
 } // namespace gateway

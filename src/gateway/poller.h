@@ -2,8 +2,9 @@
 // cycles, and the commands queued for it between two cycles; it tells the gateway what
 // happened through the hooks below and never calls the MQTT side itself. Its state is
 // online (the sensor answers), no-reply (the port is open, the sensor silent), port-lost
-// (the device is gone or not there yet: waited for) or port-busy (another program holds
-// it: waited for). While commands wait, they and live cycles take turns, so live records
+// (the device is gone or not there yet: waited for), port-busy (another program holds
+// it: waited for) or yielded (the port given away on request, for a time: the panel or
+// varno-cli may use the sensor meanwhile). While commands wait, they and live cycles take turns, so live records
 // keep coming; at most MaxQueued commands wait, one more is answered "busy" at once.
 #pragma once
 
@@ -21,7 +22,7 @@ class QTimer;
 
 namespace gateway {
 
-enum class SensorState { Starting, Online, NoReply, PortLost, PortBusy };
+enum class SensorState { Starting, Online, NoReply, PortLost, PortBusy, Yielded };
 constexpr std::size_t MaxQueued = 32;
 const char* StateName(SensorState s);
 
@@ -40,6 +41,8 @@ class Poller : public QObject {
     SensorState state() const { return state_; }
     // A write is on the line (its frame, or its read-back): a stop waits for it.
     bool writing() const { return writing_; }
+    // While yielded: when the port is taken back (ISO 8601 UTC).
+    const std::string& yieldedUntil() const { return yieldedUntil_; }
     std::size_t queued() const { return queue_.size(); }
 
     std::function<void(SensorState)> onState;
@@ -66,6 +69,9 @@ class Poller : public QObject {
     std::string cmdWrite(const Command& c);
     std::string cmdJumpBuf(const Command& c);
     std::string cmdCheck(const Command& c);
+    std::string cmdYield(const Command& c);
+    // Takes the port back after a yield: opened again at the next step.
+    void takeBack();
     std::string failure(const Command& c, int exit, const std::string& why);
     void setState(SensorState s);
     void lost(const sensor::Result& r);
@@ -82,6 +88,8 @@ class Poller : public QObject {
     bool live_ = false;
     bool writing_ = false;
     bool liveTurn_ = false; // a command ran: one live cycle before the next
+    std::string yieldedUntil_;
+    QTimer* yieldTimer_ = nullptr;
     std::function<void()> stopped_;
     std::deque<Command> queue_;
     QTimer* timer_ = nullptr;

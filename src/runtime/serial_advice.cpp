@@ -1,4 +1,5 @@
 // What the operator can do about a serial device that will not open.
+#include "claims.h"
 #include "internal.h"
 #include "runtime.h"
 
@@ -18,6 +19,44 @@
 #include <string>
 
 namespace runtime::detail {
+
+namespace {
+
+// A field of a gateway's claim note ("pid 12, port /dev/ttyUSB0, sensor s1, topics varno/s1/,
+// device /dev/ttyUSB0"), "" when it has none.
+std::string noteField(const std::string& note, const std::string& key) {
+    const std::string head = key + " ";
+    std::size_t at = note.rfind(head, 0) == 0 ? 0 : note.find(", " + head);
+    if (at == std::string::npos) return {};
+    if (at != 0) at += 2;
+    at += head.size();
+    const std::size_t end = note.find(", ", at);
+    return note.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+// The varno-gateway that holds `path`, named with how to get the port from it; "" when
+// no running gateway has it.
+std::string gatewayHolding(const std::string& path) {
+    const QString mine = QFileInfo(QString::fromStdString(path)).canonicalFilePath();
+    if (mine.isEmpty()) return {};
+    for (const std::string& note : ClaimedNotes("varno-gateway")) {
+        const std::string device = noteField(note, "device");
+        if (device.empty() ||
+            QFileInfo(QString::fromStdString(device)).canonicalFilePath() != mine)
+            continue;
+        const std::string sensor = noteField(note, "sensor");
+        const std::string topics = noteField(note, "topics");
+        return path + ": busy: varno-gateway holds it for the sensor " + sensor + " (pid " +
+               noteField(note, "pid") +
+               "). Ask it to give the port away for a while (an operator account):\n"
+               "  mosquitto_pub -t '" +
+               topics + "cmd/yield' -m '{\"seconds\": 300}'\nor stop it: sudo systemctl stop varno-gateway@" +
+               sensor;
+    }
+    return {};
+}
+
+} // namespace
 
 std::string PermissionAdvice(const std::string& path, const std::string& owner,
                              const std::string& group, unsigned gid, unsigned mode) {
@@ -62,8 +101,10 @@ std::string ExplainOpenFailure(const std::string& path, bool notFound, const std
         return PermissionAdvice(path, owner, group, unsigned(st.st_gid), unsigned(st.st_mode));
     }
     k = OpenFailureKind::Busy;
-    if (::stat(path.c_str(), &st) == 0)
+    if (::stat(path.c_str(), &st) == 0) {
+        if (std::string gateway = gatewayHolding(path); !gateway.empty()) return gateway;
         return path + ": busy: another program holds it (" + why + "). Close that program.";
+    }
 #endif
     k = OpenFailureKind::Other;
     return path + ": " + why;
