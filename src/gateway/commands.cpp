@@ -23,7 +23,7 @@ struct Kind {
 
 const Kind kinds[] = {
     {"read", CommandKind::Read, {"from"}},
-    {"write", CommandKind::Write, {"to", "values", "verify"}},
+    {"write", CommandKind::Write, {"to", "values", "verify", "recipe", "changeover"}},
     {"jumpbuf", CommandKind::JumpBuf, {}},
     {"check", CommandKind::Check, {}},
     {"yield", CommandKind::Yield, {"seconds"}},
@@ -190,6 +190,9 @@ bool ParseCommand(const std::string& name, const QByteArray& payload, bool retai
         return target(obj, "from", false, c.target, error);
     case CommandKind::Write:
         if (!target(obj, "to", true, c.target, error)) return false;
+        if (!shortString(obj, "recipe", c.recipe, error) ||
+            !shortString(obj, "changeover", c.changeover, error))
+            return false;
         if (obj.contains("verify") && !obj.value("verify").isBool()) {
             error = "\"verify\" must be true or false";
             return false;

@@ -32,6 +32,8 @@ struct Command {
     unsigned char values[sensor::ParamLen] = {};
     bool verify = false;
     int seconds = 0; // yield: how long the port is given away
+    // write: the recipe and the changeover it belongs to (varno-line), kept in the audit.
+    std::string recipe, changeover;
     // MQTT 5: where the requester wants its reply, and the data it is to carry.
     std::string responseTopic;
     QByteArray correlation;

@@ -332,6 +332,8 @@ void MqttClient::connectCb(mosquitto* m, void* self, int rc, int, const mqtt5__p
     if (!c->s_.subscribe.empty())
         mosquitto_subscribe_v5(c->mosq_, nullptr, c->s_.subscribe.c_str(), 1,
                                c->v5_ ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0, nullptr);
+    for (const std::string& f : c->s_.alsoSubscribe)
+        mosquitto_subscribe(c->mosq_, nullptr, f.c_str(), 1);
     if (c->onConnected) c->onConnected();
 }
 

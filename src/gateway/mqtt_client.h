@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -33,6 +34,7 @@ struct BrokerSettings {
     // The will's payload, asked for at each connection attempt (its time then).
     std::function<QByteArray()> willPayload;
     std::string subscribe; // the topic filter subscribed to on every connection
+    std::vector<std::string> alsoSubscribe; // further filters (plain options)
     int maxInflight = 64;
     // Bytes a message may have to be taken: a bigger one is refused before it is copied
     // (onMessage gets it with `oversized` set and no payload).
@@ -70,6 +72,8 @@ class MqttClient : public QObject {
     void stop();
     // Seconds until the next attempt, for the log.
     double backoff() const { return backoff_; }
+    // Why the last attempt or connection failed ("" while connected).
+    const std::string& lastError() const { return lastError_; }
 
     std::function<void()> onConnected;
     std::function<void(const std::string& why)> onDisconnected;

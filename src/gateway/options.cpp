@@ -78,16 +78,6 @@ bool validUtf8(const std::string& s) {
            QByteArray(s.data(), qsizetype(s.size()));
 }
 
-// A topic path a broker takes: UTF-8 without control characters, no wildcard, no empty
-// level, and not one of the broker's own ($SYS/...).
-bool validPrefix(const std::string& p) {
-    if (p.empty() || p.front() == '/' || p.back() == '/' || p.size() > 200) return false;
-    if (p.front() == '$' || !validUtf8(p)) return false;
-    for (unsigned char c : p)
-        if (c == '+' || c == '#' || c < 0x20 || c == 0x7F) return false;
-    return p.find("//") == std::string::npos;
-}
-
 // A bool's spellings, as the config file takes them.
 bool boolValue(const std::string& v, bool& out) {
     if (v.empty() || v == "true" || v == "yes" || v == "1")
@@ -110,7 +100,7 @@ void apply(const std::string& name, const std::string& v, Options& o, std::strin
         o.broker = v;
         ParseBrokerUrl(v, o, error);
     } else if (name == "prefix") {
-        if (!validPrefix(v))
+        if (!ValidPrefix(v))
             error = "--prefix wants a topic level or path without +, # or empty levels, not \"" +
                     v + "\"";
         o.prefix = v;
@@ -239,6 +229,16 @@ int readConfig(const std::string& path, Options& o, std::string& error) {
 }
 
 } // namespace
+
+// A topic path a broker takes: UTF-8 without control characters, no wildcard, no empty
+// level, and not one of the broker's own ($SYS/...).
+bool ValidPrefix(const std::string& p) {
+    if (p.empty() || p.front() == '/' || p.back() == '/' || p.size() > 200) return false;
+    if (p.front() == '$' || !validUtf8(p)) return false;
+    for (unsigned char c : p)
+        if (c == '+' || c == '#' || c < 0x20 || c == 0x7F) return false;
+    return p.find("//") == std::string::npos;
+}
 
 bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error) {
     std::string rest;

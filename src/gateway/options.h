@@ -55,6 +55,9 @@ bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error);
 // at the device, else the device's name below /dev (or the file name), reduced to
 // letters, digits, '-' and '_'. `device` is the path the port is opened through.
 std::string SensorIdFor(const std::string& device);
+// A topic prefix a broker takes: UTF-8 without control characters or DEL, no wildcard, no
+// empty level, not starting with '$', at most 200 bytes.
+bool ValidPrefix(const std::string& p);
 // Letters, digits, '-' and '_' only, not empty.
 bool ValidSensorId(const std::string& id);
 // A sensor id the topics themselves use ("cmd", "_line"): refused.

@@ -37,6 +37,8 @@ std::string auditLine(const Command& c, const std::string& port, const Outcome& 
     else
         audit.null("id");
     if (c.hasBy) audit.str("by", c.by);
+    if (!c.recipe.empty()) audit.str("recipe", c.recipe);
+    if (!c.changeover.empty()) audit.str("changeover", c.changeover);
     audit.str("port", port).str("target", w.target);
     if (w.beforeKnown)
         audit.array("before", w.before, sensor::ParamLen);
