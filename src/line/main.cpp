@@ -6,6 +6,7 @@
 #include "runtime/runtime.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <csignal>
 #include <cstdio>
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
     static int engineArgc = 1;
     runtime::InitRuntimeNoDisplay(&engineArgc, argv);
     runtime::log::Install();
+    // The MQTT client's own notes (connected, ...) are the gateway's words: not for a
+    // command-line tool's output. Its warnings stay.
+    QLoggingCategory::setFilterRules(QStringLiteral("varno.gateway.mqtt.info=false"));
     std::signal(SIGPIPE, SIG_IGN);
     line::Options o;
     std::string error;
