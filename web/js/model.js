@@ -130,7 +130,7 @@ export function percentOf(p, code) {
   const pc = p && p.percent;
   if (!pc || !Number.isFinite(pc.code_at_0) || !Number.isFinite(pc.code_at_100)) return null;
   if (pc.code_at_0 === pc.code_at_100 || !Number.isFinite(code)) return null;
-  return ((code - pc.code_at_0) / (pc.code_at_100 - pc.code_at_0)) * 100;
+  return ((code - pc.code_at_0) / (pc.code_at_100 - pc.code_at_0)) * 100 + 0; // never -0
 }
 
 // Checks one entered value against the parameter's range (and its choices, when it has
