@@ -134,6 +134,12 @@ export class TileChart {
   }
 }
 
+// Seconds since the epoch as the local "HH:MM:SS".
+function clock(t) {
+  const d = new Date(t * 1000);
+  return [d.getHours(), d.getMinutes(), d.getSeconds()].map((n) => String(n).padStart(2, '0')).join(':');
+}
+
 // The opened sensor's chart, with axes and a legend naming the fields as meta does.
 export class DetailChart {
   constructor(parent, meta, width, height) {
@@ -147,7 +153,7 @@ export class DetailChart {
         cursor: { drag: { x: false, y: false } },
         legend: { live: false },
         scales: { x: { time: true }, y: yScale(meta) },
-        axes: [{ ...axis }, { ...axis, size: 44 }],
+        axes: [{ ...axis, values: (u, splits) => splits.map(clock) }, { ...axis, size: 44 }],
         series: [
           { label: 'time' },
           { label: label('norm'), stroke: COLORS.norm, width: 2, points: { show: false } },

@@ -26,12 +26,14 @@ export function subscribable(sensor) {
   return typeof sensor === 'string' && sensor.length > 0 && !/[+#/\u0000]/.test(sensor);
 }
 
+const decoder = new TextDecoder();
+
 // The payload as a JSON object, or null (an empty retained message clears a topic; a
 // payload that is no JSON object is ignored).
 export function parsePayload(payload) {
   if (payload == null || payload.length === 0) return null;
   try {
-    const text = typeof payload === 'string' ? payload : new TextDecoder().decode(payload);
+    const text = typeof payload === 'string' ? payload : decoder.decode(payload);
     const v = JSON.parse(text);
     return v && typeof v === 'object' && !Array.isArray(v) ? v : null;
   } catch {
@@ -62,11 +64,12 @@ export function clockText(ms, now = Date.now()) {
   return `${d.getDate()} ${month} ${two(d.getHours())}:${two(d.getMinutes())}`;
 }
 
-// A duration in ms as "45 s", "12 min", "3 h 05 min", "2 d 4 h".
+// A duration in ms as "under a minute", "12 min", "3 h 05 min", "2 d 4 h" (it changes once
+// a minute at most: a wall screen of tiles is not redrawn every second for it).
 export function durationText(ms) {
   if (!Number.isFinite(ms)) return '';
   const s = Math.max(0, Math.floor(ms / 1000));
-  if (s < 60) return `${s} s`;
+  if (s < 60) return 'under a minute';
   const m = Math.floor(s / 60);
   if (m < 60) return `${m} min`;
   const h = Math.floor(m / 60);
