@@ -27,7 +27,7 @@ cat <<TABLE
 
 | measure | result | goal |
 |---|---|---|
-| CPU of Chromium's processes (all $(v chromium_processes)), minute 1 to $(v minutes), $(v tiles_followed_live) tiles live ($(v records_per_s_on_screen) records/s) | $(v chromium_cpu_pct_of_core) % of a core | at most 25 % |
+| CPU of Chromium's processes (all $(v chromium_processes)), minute 1 to $(v minutes); $(v tiles_followed_live) tiles followed, $(v records_per_s_on_screen) live records/s | $(v chromium_cpu_pct_of_core) % of a core | at most 25 % |
 | page connected to every tile on screen ($(v tiles_on_screen)) shown with its state | $(v connect_to_tiles_ms) ms | within 1 s |
 | page connected to their live NORM shown | $(v connect_to_norm_ms) ms | |
 | JS heap after a garbage collection, minute 1 and minute $(v minutes) | $(v heap_min1_kib) KiB, $(v heap_end_kib) KiB | flat |

@@ -82,9 +82,11 @@ function normRange(meta) {
   return f && Number.isFinite(f.min) && Number.isFinite(f.max) && f.min < f.max ? [f.min, f.max] : null;
 }
 
+// NORM's range from meta, else from 0 to a little above the highest value (a round 50),
+// so that the threshold is seen against the whole signal.
 function yScale(meta) {
   const r = normRange(meta);
-  return r ? { range: () => r } : { auto: true };
+  return r ? { range: () => r } : { range: (u, min, max) => [Math.min(0, min ?? 0), Math.ceil(((max ?? 0) + 5) / 50) * 50 || 50] };
 }
 
 // The tile's chart: NORM and the working threshold, no axes, no legend, no cursor.

@@ -66,7 +66,7 @@ export class Connection {
       if (client === this.client) this.setState('connecting', `reconnecting to ${this.url}`);
     });
     client.on('close', () => {
-      if (client === this.client && this.state !== 'auth')
+      if (client === this.client)
         this.setState('disconnected', `no connection to ${this.url}; retrying`);
     });
     client.on('error', (err) => {
@@ -75,7 +75,6 @@ export class Connection {
       if (code != null && AUTH_CODES.has(code)) {
         // Refused for the account: stop, and ask for one.
         this.close();
-        this.state = 'auth';
         this.setState('disconnected', 'the broker asks for an account');
         this.h.onAuthNeeded(username ? 'The broker refused this user name or password.' : 'The broker asks for an account.');
       } else if (code != null) {

@@ -97,7 +97,21 @@ export class LinePage {
       this.loginWhy,
       el('label', {}, 'User name', this.loginUser),
       el('label', {}, 'Password', this.loginPass),
-      el('div', { class: 'actions' }, el('button', { type: 'submit', class: 'primary', text: 'Sign in' })),
+      el(
+        'div',
+        { class: 'actions' },
+        el('button', { type: 'submit', class: 'primary', text: 'Sign in' }),
+        el('button', {
+          type: 'button',
+          class: 'quiet',
+          text: 'Without an account',
+          onclick: () => {
+            this.loginPass.value = '';
+            this.loginBox.close();
+            this.conn.connect('', '');
+          },
+        }),
+      ),
       el('p', { class: 'muted small', text: 'The password is kept by this page only while it is open.' }),
     );
     form.addEventListener('submit', (ev) => {

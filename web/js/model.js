@@ -112,8 +112,10 @@ export function recordField(meta, name) {
   return list.find((f) => f && f.name === name) || null;
 }
 
+// A record field's label: meta's, else its name in capitals as the panel shows it (NORM).
 export function recordLabel(meta, name) {
-  return labelOf(recordField(meta, name), name.toUpperCase());
+  const f = recordField(meta, name);
+  return f && typeof f.label === 'string' && f.label ? f.label : name.toUpperCase();
 }
 
 // The targets cmd/write may write, as the gateway says (null when it says nothing).
@@ -136,8 +138,9 @@ export function percentOf(p, code) {
   return ((code - pc.code_at_0) / (pc.code_at_100 - pc.code_at_0)) * 100 + 0; // never -0
 }
 
-// Checks one entered value against the parameter's range (and its choices, when it has
-// them). Returns {value} or {error} with a sentence for the operator.
+// Checks one entered value against the parameter's range. Its choices only name values:
+// a value in range that none of them names (one the sensor holds) may be written back.
+// Returns {value} or {error} with a sentence for the operator.
 export function checkValue(p, raw) {
   const name = labelOf(p, p.name);
   const text = String(raw ?? '').trim();
@@ -145,8 +148,6 @@ export function checkValue(p, raw) {
   if (!/^[+-]?\d+$/.test(text)) return { error: `${name}: "${text}" is not a whole number (${p.min} to ${p.max})` };
   const value = Number(text);
   if (value < p.min || value > p.max) return { error: `${name}: ${value} is outside ${p.min} to ${p.max}` };
-  if (Array.isArray(p.choices) && p.choices.length && !p.choices.some((c) => c && c.value === value))
-    return { error: `${name}: ${value} is none of its choices` };
   return { value };
 }
 
