@@ -23,6 +23,7 @@ cmake -S . -B build/deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNO_BUILD
   "-DCMAKE_CXX_FLAGS=$cxxflags" "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" \
   "-DCMAKE_SHARED_LINKER_FLAGS=$ldflags" "$@" >/dev/null
 cmake --build build/deb -j 2
+"$(dirname "$0")/web-build.sh" build/deb/web >/dev/null # installed as /usr/share/varno/www
 rm -f build/varno_*.deb build/deb/varno_*.deb
 (cd build/deb && cpack -G DEB >/dev/null)
 mv build/deb/varno_*.deb build/

@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNO_SANITIZE=ON >/dev/null
 # One job: a sanitized build is heavy, and other builds may be running.
 cmake --build build-asan -j "${JOBS:-1}"
+"$(dirname "$0")/web-build.sh" build-asan/web >/dev/null # the page the browser test serves
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 chmod 700 "$XDG_RUNTIME_DIR"

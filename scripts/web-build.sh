@@ -16,7 +16,7 @@ mkdir -p "$out.tmp/vendor"
 cp web/index.html web/line.css "$out.tmp/"
 cp web/node_modules/uplot/dist/uPlot.min.css "$out.tmp/vendor/"
 web/node_modules/.bin/esbuild web/js/main.js --bundle --format=iife --target=es2020 \
-  --minify --legal-comments=linked --log-level=warning --outfile="$out.tmp/line.js"
+  --minify-syntax --minify-whitespace --legal-comments=linked --log-level=warning --outfile="$out.tmp/line.js"
 rm -rf "$out"
 mv "$out.tmp" "$out"
 echo "web-build: the line page is in $out/"

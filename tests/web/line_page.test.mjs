@@ -105,8 +105,11 @@ describe('the line page', { skip: why || false }, () => {
       return seen.size >= 3;
     }, 10000, 100);
     // The tile's chart has NORM and the threshold to draw.
-    const drawn = await page.evaluate(() => window.linePage.sensors.get('s1').tile.chart.plot.data[1].length);
-    assert.ok(drawn > 5, `the tile's chart holds ${drawn} points`);
+    await waitFor("the tile's chart to hold NORM and TRSH", () => page.evaluate(() => {
+      const chart = window.linePage.sensors.get('s1').tile.chart;
+      const data = chart ? chart.plot.data : [[], [], []];
+      return data[1].length > 5 && data[2].every((v) => Number.isFinite(v));
+    }), 5000);
   });
 
   test('a write to RAM from the page goes on the line, is answered ok and audited', { timeout: 40000 }, async () => {
@@ -156,6 +159,7 @@ describe('the line page', { skip: why || false }, () => {
     let a = await answer(page, 'read');
     assert.equal(a.ok, 'true', a.text);
     const reply = JSON.parse(mq.seen.slice(replies).find((m) => m.topic === 'varno/s1/reply').text);
+    await sleep(1500); // the page's once-a-second update keeps what was read
     const shown = await page.$$eval('[data-param]', (es) => es.map((e) => Number(e.value)));
     assert.deepEqual(shown, reply.values.slice(0, shown.length), 'the inputs hold what was read');
     await click(page, 'check');

@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   blockToWrite, changedBytes, checkValue, compareIds, countdownText, paramValue, parsePayload,
-  parseTopic, percentOf, replyText, stateKind, subscribable,
+  parseTopic, percentOf, recordLabel, replyText, stateKind, subscribable,
 } from '../../web/js/model.js';
 
 const meta = {
@@ -47,7 +47,7 @@ test('tiles are ordered by id with numbers as numbers', () => {
   assert.deepEqual(['s10', 's2', 's1', 'press-b', 'press-a'].sort(compareIds), ['press-a', 'press-b', 's1', 's2', 's10']);
 });
 
-test('a value is checked against its range and choices', () => {
+test('a value is checked against its range', () => {
   const [a, b, c] = meta.parameters;
   assert.deepEqual(checkValue(a, ' 255 '), { value: 255 });
   assert.match(checkValue(a, '256').error, /^A: 256 is outside 0 to 255$/);
@@ -55,8 +55,9 @@ test('a value is checked against its range and choices', () => {
   assert.match(checkValue(a, '1.5').error, /not a whole number/);
   assert.match(checkValue(a, '').error, /no value/);
   assert.match(checkValue(a, '0x10').error, /not a whole number/);
-  assert.match(checkValue(c, '1').error, /none of its choices/);
   assert.deepEqual(checkValue(c, '2'), { value: 2 });
+  assert.deepEqual(checkValue(c, '1'), { value: 1 }, 'a value no choice names, in range');
+  assert.match(checkValue(c, '4').error, /outside 0 to 3/);
 });
 
 test('the block to write: entered values at their bytes, the others kept from params', () => {
@@ -101,4 +102,10 @@ test('time left until a yielded port is taken back', () => {
   assert.equal(countdownText(1000 + 125000, 1000), '2:05');
   assert.equal(countdownText(0, 5000), '0:00');
   assert.equal(countdownText(3723000, 0), '1:02:03');
+});
+
+test("a record field's label: meta's, else its name in capitals", () => {
+  assert.equal(recordLabel({ record: [{ name: 'norm', label: 'Norm.' }] }, 'norm'), 'Norm.');
+  assert.equal(recordLabel({ record: [{ name: 'norm', meaning: 'x' }] }, 'norm'), 'NORM');
+  assert.equal(recordLabel(null, 'dat0'), 'DAT0');
 });

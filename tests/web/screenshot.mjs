@@ -35,6 +35,10 @@ try {
   await waitFor('the jump buffer', () => page.locator('.jump-svg').count(), 15000);
   await sleep(Number(process.env.SHOT_WAIT_MS || 31000)); // the charts fill their 30 s
   await page.screenshot({ path: out });
+  if (process.env.SHOT_PANEL) {
+    await page.evaluate(() => document.querySelector('.panel-wrap').scrollTo(0, 620));
+    await page.screenshot({ path: process.env.SHOT_PANEL });
+  }
   console.log(`line-page screenshot: ${out}`);
   await context.close();
   c.end(true);

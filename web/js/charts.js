@@ -82,9 +82,11 @@ function normRange(meta) {
   return f && Number.isFinite(f.min) && Number.isFinite(f.max) && f.min < f.max ? [f.min, f.max] : null;
 }
 
+// NORM's range from meta, else from 0 to a little above the highest value (a round 50),
+// so that the threshold is seen against the whole signal.
 function yScale(meta) {
   const r = normRange(meta);
-  return r ? { range: () => r } : { auto: true };
+  return r ? { range: () => r } : { range: (u, min, max) => [Math.min(0, min ?? 0), Math.ceil(((max ?? 0) + 5) / 50) * 50 || 50] };
 }
 
 // The tile's chart: NORM and the working threshold, no axes, no legend, no cursor.
@@ -134,6 +136,12 @@ export class TileChart {
   }
 }
 
+// Seconds since the epoch as the local "HH:MM:SS".
+function clock(t) {
+  const d = new Date(t * 1000);
+  return [d.getHours(), d.getMinutes(), d.getSeconds()].map((n) => String(n).padStart(2, '0')).join(':');
+}
+
 // The opened sensor's chart, with axes and a legend naming the fields as meta does.
 export class DetailChart {
   constructor(parent, meta, width, height) {
@@ -147,7 +155,7 @@ export class DetailChart {
         cursor: { drag: { x: false, y: false } },
         legend: { live: false },
         scales: { x: { time: true }, y: yScale(meta) },
-        axes: [{ ...axis }, { ...axis, size: 44 }],
+        axes: [{ ...axis, values: (u, splits) => splits.map(clock) }, { ...axis, size: 44 }],
         series: [
           { label: 'time' },
           { label: label('norm'), stroke: COLORS.norm, width: 2, points: { show: false } },

@@ -19,7 +19,7 @@ export class Connection {
     this.password = '';
     this.client = null;
     this.state = 'disconnected';
-    this.wanted = new Set(); // topic filters the page wants while connected
+    this.wanted = new Map(); // topic filter -> QoS, what the page wants while connected
     this.pendingSub = new Set();
     this.pendingUnsub = new Set();
     this.flushTimer = 0;
@@ -56,8 +56,7 @@ export class Connection {
       this.setState('connected', `connected to ${this.url}`);
       this.pendingSub.clear();
       this.pendingUnsub.clear();
-      const all = [...this.wanted];
-      if (all.length) client.subscribe(all, { qos: 1 });
+      this.subscribe([...this.wanted.keys()]);
       this.h.onConnect();
     });
     client.on('message', (topic, payload, packet) => {
@@ -67,7 +66,7 @@ export class Connection {
       if (client === this.client) this.setState('connecting', `reconnecting to ${this.url}`);
     });
     client.on('close', () => {
-      if (client === this.client && this.state !== 'auth')
+      if (client === this.client)
         this.setState('disconnected', `no connection to ${this.url}; retrying`);
     });
     client.on('error', (err) => {
@@ -76,7 +75,6 @@ export class Connection {
       if (code != null && AUTH_CODES.has(code)) {
         // Refused for the account: stop, and ask for one.
         this.close();
-        this.state = 'auth';
         this.setState('disconnected', 'the broker asks for an account');
         this.h.onAuthNeeded(username ? 'The broker refused this user name or password.' : 'The broker asks for an account.');
       } else if (code != null) {
@@ -113,9 +111,11 @@ export class Connection {
 
   // The page's subscriptions, as a set of filters it wants; changes go out together a
   // moment later (one SUBSCRIBE and one UNSUBSCRIBE for many tiles).
-  want(filter) {
+  // Live records come at QoS 0 (the next one is a tenth of a second away; no
+  // acknowledgement per record), the rest at QoS 1.
+  want(filter, qos = 1) {
     if (this.wanted.has(filter)) return;
-    this.wanted.add(filter);
+    this.wanted.set(filter, qos);
     if (!this.pendingUnsub.delete(filter)) this.pendingSub.add(filter);
     this.scheduleFlush();
   }
@@ -135,9 +135,15 @@ export class Connection {
       const unsub = [...this.pendingUnsub];
       this.pendingSub.clear();
       this.pendingUnsub.clear();
-      if (sub.length) this.client.subscribe(sub, { qos: 1 });
+      if (sub.length) this.subscribe(sub);
       if (unsub.length) this.client.unsubscribe(unsub);
     }, 50);
+  }
+
+  subscribe(filters) {
+    const map = {};
+    for (const f of filters) if (this.wanted.has(f)) map[f] = { qos: this.wanted.get(f) };
+    if (Object.keys(map).length) this.client.subscribe(map);
   }
 
   // Publishes a command; done(error or null) once the broker took it (QoS 1: the

@@ -27,7 +27,8 @@ export class Detail {
     this.app = app;
     this.sensor = sensor;
     this.inputs = new Map(); // parameter name -> {p, input, pct}
-    this.builtFor = undefined; // the meta the editor was built from
+    this.builtFor = undefined; // the parameters (as JSON) the editor was built from
+    this.paramsShown = undefined; // the params message the inputs were last filled from
     this.edited = new Set();
     this.valuesFrom = '';
     this.auditCount = -1;
@@ -130,8 +131,11 @@ export class Detail {
     if (Number.isFinite(status.dropped) && status.dropped > 0) parts.push(`${status.dropped} live records dropped`);
     setText(this.infoEl, parts.join(' · '));
 
-    if (this.builtFor !== s.meta) this.build();
-    else if (!this.edited.size) this.fill(false);
+    // The editor is built anew only when meta describes other parameters (a retained
+    // meta sent again on reconnecting changes nothing), and filled from params when a new
+    // params message came: what a read showed stays until then.
+    if (this.builtFor !== parametersKey(s.meta)) this.build();
+    else if (s.params !== this.paramsShown) this.fill(false);
     this.updateAllow();
     if (this.auditCount !== s.audits.length) this.renderAudits();
   }
@@ -167,7 +171,7 @@ export class Detail {
 
   build() {
     const s = this.sensor;
-    this.builtFor = s.meta;
+    this.builtFor = parametersKey(s.meta);
     this.inputs.clear();
     this.edited.clear();
     clear(this.grid);
@@ -190,6 +194,7 @@ export class Detail {
           if (!c || !Number.isInteger(c.value)) continue;
           input.append(el('option', { value: String(c.value), text: `${c.value} · ${labelOf(c, String(c.value))}` }));
         }
+        input.named = new Set(p.choices.map((c) => c && c.value));
       } else {
         input = el('input', {
           type: 'number', inputmode: 'numeric', step: '1', min: String(p.min), max: String(p.max),
@@ -230,9 +235,15 @@ export class Detail {
     const s = this.sensor;
     const params = values ? { values } : s.params;
     if (all) this.edited.clear();
+    if (!values) this.paramsShown = s.params;
     for (const { p, input, pct, row } of this.inputs.values()) {
       if (!all && this.edited.has(p.name)) continue;
       const v = paramValue(params, p);
+      if (input.named && Number.isInteger(v) && !input.named.has(v)) {
+        // A value the sensor holds that no choice names: shown, and written back as it is.
+        input.named.add(v);
+        input.append(el('option', { value: String(v), text: `${v} · (unnamed)` }));
+      }
       input.value = v == null ? '' : String(v);
       row.classList.remove('edited', 'invalid');
       this.showPercent(p, input, pct);
@@ -314,7 +325,9 @@ export class Detail {
     const meta = this.sensor.meta;
     const nums = values.map((v) => (Number.isFinite(v) ? v : 0));
     const norm = meta && Array.isArray(meta.record) ? meta.record.find((f) => f && f.name === 'norm') : null;
-    const top = Math.max(norm && Number.isFinite(norm.max) ? norm.max : 0, ...nums, Number.isFinite(trsh) ? trsh : 0, 1);
+    // NORM's top as meta gives it, else room above the highest value and the threshold.
+    const highest = Math.max(...nums, Number.isFinite(trsh) ? trsh : 0, 1);
+    const top = norm && Number.isFinite(norm.max) ? Math.max(norm.max, highest) : Math.ceil((highest * 1.15) / 10) * 10;
     const W = 640;
     const H = 200;
     const padL = 34;
@@ -337,7 +350,8 @@ export class Detail {
     });
     if (Number.isFinite(trsh)) {
       g.append(svg('line', { x1: padL, x2: W - 8, y1: y(trsh), y2: y(trsh), class: 'trsh-line' }));
-      g.append(svg('text', { x: W - 10, y: y(trsh) - 5, class: 'trsh-label', 'text-anchor': 'end' }, `${recordLabel(meta, 'trsh')} ${trsh}`));
+      const ly = y(trsh) - 5 < 14 ? y(trsh) + 15 : y(trsh) - 5; // below the line near the top
+      g.append(svg('text', { x: W - 10, y: ly, class: 'trsh-label', 'text-anchor': 'end' }, `${recordLabel(meta, 'trsh')} ${trsh}`));
     }
     clear(this.jumpBox);
     this.jumpBox.append(
@@ -377,6 +391,10 @@ export class Detail {
       );
     }
   }
+}
+
+function parametersKey(meta) {
+  return JSON.stringify(metaParameters(meta));
 }
 
 export function showReply(replyEl, command, reply) {

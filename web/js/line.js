@@ -2,13 +2,19 @@
 // its gateway keeps on the broker, one tile each; the opened sensor in a panel beside.
 import { Connection } from './connection.js';
 import { el, setText, clear } from './dom.js';
-import { LiveSeries } from './charts.js';
+import { DETAIL_SECONDS, LiveSeries, TILE_SECONDS } from './charts.js';
 import { Tile } from './tiles.js';
 import { Detail, showReply } from './detail.js';
 import { clockText, compareIds, newRequestId, parsePayload, parseTopic, subscribable, timeOf } from './model.js';
 
 const REPLY_WAIT_MS = 20000; // a write with verify waits for the sensor twice, after a live cycle
-const DRAW_MS = 250; // tiles and the opened chart are redrawn at most 4 times a second
+// The page is redrawn on one beat: the opened sensor's chart 4 times a second, the tiles
+// 4, 2 or 1 times a second as few or many are on screen (every redraw of a wall screen
+// full of tiles costs the same whatever changed), the times once a second along with them.
+const BEAT_MS = 250;
+function tileEvery(visible) {
+  return visible <= 12 ? 1 : visible <= 32 ? 2 : 4;
+}
 const AUDITS_KEPT = 200;
 
 export function pageOptions(search, location) {
@@ -49,8 +55,8 @@ export class LinePage {
       }, 100);
     });
     this.resizer.observe(this.grid);
-    setInterval(() => this.drawTick(), DRAW_MS);
-    setInterval(() => this.clockTick(), 1000);
+    this.beat = 0;
+    setInterval(() => this.tick(), BEAT_MS);
     document.addEventListener('keydown', (ev) => {
       if (ev.key === 'Escape' && this.opened && !this.loginBox.open) this.close();
     });
@@ -91,7 +97,21 @@ export class LinePage {
       this.loginWhy,
       el('label', {}, 'User name', this.loginUser),
       el('label', {}, 'Password', this.loginPass),
-      el('div', { class: 'actions' }, el('button', { type: 'submit', class: 'primary', text: 'Sign in' })),
+      el(
+        'div',
+        { class: 'actions' },
+        el('button', { type: 'submit', class: 'primary', text: 'Sign in' }),
+        el('button', {
+          type: 'button',
+          class: 'quiet',
+          text: 'Without an account',
+          onclick: () => {
+            this.loginPass.value = '';
+            this.loginBox.close();
+            this.conn.connect('', '');
+          },
+        }),
+      ),
       el('p', { class: 'muted small', text: 'The password is kept by this page only while it is open.' }),
     );
     form.addEventListener('submit', (ev) => {
@@ -208,7 +228,7 @@ export class LinePage {
   live(id, rec) {
     const s = this.sensors.get(id);
     if (!s) return;
-    if (!s.series) s.series = new LiveSeries();
+    if (!s.series) s.series = new LiveSeries(this.opened === s ? DETAIL_SECONDS : TILE_SECONDS);
     if (s.series.add(rec)) {
       const t = timeOf(rec.time);
       if (!(s.lastSeen >= t)) s.lastSeen = t;
@@ -310,22 +330,26 @@ export class LinePage {
   followLive(s) {
     if (!subscribable(s.id)) return;
     const topic = `${this.prefix}/${s.id}/live`;
-    if ((s.tile && s.tile.visible) || this.opened === s) this.conn.want(topic);
+    if ((s.tile && s.tile.visible) || this.opened === s) this.conn.want(topic, 0);
     else {
       this.conn.unwant(topic);
     }
   }
 
-  drawTick() {
-    for (const s of this.sensors.values()) if (s.tile && s.tile.visible && s.series) s.tile.draw();
+  tick() {
+    const beat = this.beat++;
     if (this.detail) this.detail.draw();
-  }
-
-  clockTick() {
-    const now = Date.now();
-    for (const s of this.sensors.values()) if (s.tile && s.tile.visible) s.tile.update(now);
-    if (this.detail) this.detail.update(now);
-    if (this.changeover) this.showChangeover();
+    const visible = [];
+    for (const s of this.sensors.values()) if (s.tile && s.tile.visible) visible.push(s);
+    // A tile's first NORM is shown at once; after that, at the tiles' rate.
+    const all = beat % tileEvery(visible.length) === 0;
+    for (const s of visible) if (s.series && (all || !s.tile.drawn)) s.tile.draw();
+    if (beat % 4 === 0) {
+      const now = Date.now();
+      for (const s of visible) s.tile.update(now);
+      if (this.detail) this.detail.update(now);
+      if (this.changeover) this.showChangeover();
+    }
   }
 
   countStates() {
@@ -374,6 +398,7 @@ export class LinePage {
     if (this.opened === s) return;
     this.close();
     this.opened = s;
+    if (s.series) s.series.seconds = DETAIL_SECONDS;
     this.followLive(s);
     this.detail = new Detail(this, s);
     this.panel.replaceChildren(this.detail.root);
@@ -395,6 +420,7 @@ export class LinePage {
     this.panel.replaceChildren();
     document.body.classList.remove('has-detail');
     if (s.tile) s.tile.root.classList.remove('opened');
+    if (s.series) s.series.seconds = TILE_SECONDS;
     this.followLive(s);
   }
 }

@@ -26,12 +26,14 @@ export function subscribable(sensor) {
   return typeof sensor === 'string' && sensor.length > 0 && !/[+#/\u0000]/.test(sensor);
 }
 
+const decoder = new TextDecoder();
+
 // The payload as a JSON object, or null (an empty retained message clears a topic; a
 // payload that is no JSON object is ignored).
 export function parsePayload(payload) {
   if (payload == null || payload.length === 0) return null;
   try {
-    const text = typeof payload === 'string' ? payload : new TextDecoder().decode(payload);
+    const text = typeof payload === 'string' ? payload : decoder.decode(payload);
     const v = JSON.parse(text);
     return v && typeof v === 'object' && !Array.isArray(v) ? v : null;
   } catch {
@@ -62,11 +64,12 @@ export function clockText(ms, now = Date.now()) {
   return `${d.getDate()} ${month} ${two(d.getHours())}:${two(d.getMinutes())}`;
 }
 
-// A duration in ms as "45 s", "12 min", "3 h 05 min", "2 d 4 h".
+// A duration in ms as "under a minute", "12 min", "3 h 05 min", "2 d 4 h" (it changes once
+// a minute at most: a wall screen of tiles is not redrawn every second for it).
 export function durationText(ms) {
   if (!Number.isFinite(ms)) return '';
   const s = Math.max(0, Math.floor(ms / 1000));
-  if (s < 60) return `${s} s`;
+  if (s < 60) return 'under a minute';
   const m = Math.floor(s / 60);
   if (m < 60) return `${m} min`;
   const h = Math.floor(m / 60);
@@ -109,8 +112,10 @@ export function recordField(meta, name) {
   return list.find((f) => f && f.name === name) || null;
 }
 
+// A record field's label: meta's, else its name in capitals as the panel shows it (NORM).
 export function recordLabel(meta, name) {
-  return labelOf(recordField(meta, name), name.toUpperCase());
+  const f = recordField(meta, name);
+  return f && typeof f.label === 'string' && f.label ? f.label : name.toUpperCase();
 }
 
 // The targets cmd/write may write, as the gateway says (null when it says nothing).
@@ -133,8 +138,9 @@ export function percentOf(p, code) {
   return ((code - pc.code_at_0) / (pc.code_at_100 - pc.code_at_0)) * 100 + 0; // never -0
 }
 
-// Checks one entered value against the parameter's range (and its choices, when it has
-// them). Returns {value} or {error} with a sentence for the operator.
+// Checks one entered value against the parameter's range. Its choices only name values:
+// a value in range that none of them names (one the sensor holds) may be written back.
+// Returns {value} or {error} with a sentence for the operator.
 export function checkValue(p, raw) {
   const name = labelOf(p, p.name);
   const text = String(raw ?? '').trim();
@@ -142,8 +148,6 @@ export function checkValue(p, raw) {
   if (!/^[+-]?\d+$/.test(text)) return { error: `${name}: "${text}" is not a whole number (${p.min} to ${p.max})` };
   const value = Number(text);
   if (value < p.min || value > p.max) return { error: `${name}: ${value} is outside ${p.min} to ${p.max}` };
-  if (Array.isArray(p.choices) && p.choices.length && !p.choices.some((c) => c && c.value === value))
-    return { error: `${name}: ${value} is none of its choices` };
   return { value };
 }
 

@@ -11,6 +11,7 @@ export class Tile {
     this.chart = null;
     this.chartMeta = undefined;
     this.visible = false;
+    this.drawn = false; // a live record has been shown
     const id = sensor.id;
     this.idEl = el('h2', { class: 'tile-id', title: id, text: id });
     this.stateEl = el('span', { class: 'state-word' });
@@ -79,6 +80,7 @@ export class Tile {
     const s = this.sensor;
     const last = s.series && s.series.last;
     setText(this.normEl, last && Number.isFinite(last.norm) ? last.norm : '–');
+    this.drawn = !!last;
     if (!this.visible || !s.series) return;
     if (this.chart && this.chartMeta !== s.meta) this.dropChart();
     if (!this.chart) {
