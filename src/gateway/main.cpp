@@ -16,7 +16,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VARNO_VERSION
@@ -100,25 +99,11 @@ bool claimTopics(const gateway::Options& o, const Sensor& s, const std::string& 
 // cannot be read.
 bool brokerSettings(const gateway::Options& o, const std::string& sensorId,
                     const std::string& base, gateway::BrokerSettings& b) {
-    b.host = o.host;
-    b.port = o.brokerPort;
-    b.tls = o.tls;
-    b.cafile = o.cafile;
-    b.cert = o.cert;
-    b.key = o.key;
-    b.username = o.username;
     std::string error;
-    if (!o.passwordFile.empty() && !gateway::ReadPasswordFile(o.passwordFile, b.password, error)) {
+    if (!gateway::BrokerSettingsFrom(o, b, error)) {
         std::fprintf(stderr, "varno-gateway: %s\n", error.c_str());
         return false;
     }
-    if (struct stat st {}; !o.passwordFile.empty() &&
-                           ::stat(o.passwordFile.c_str(), &st) == 0 && (st.st_mode & S_IROTH))
-        qCWarning(lcGateway,
-                  "varno-gateway: the password file %s can be read by everyone on this machine "
-                  "(chmod 600 %s)",
-                  o.passwordFile.c_str(), o.passwordFile.c_str());
-    b.keepalive = o.keepalive;
     // The topic root names the client: two roots never share an id ("a/b" + "s1" and "a-b" +
     // "s1" did once), so two gateways never knock each other off the broker.
     b.clientId = "varno-gateway/" + o.prefix + "/" + sensorId;

@@ -5,14 +5,20 @@
 #include "runtime/runtime.h"
 #include "sensor/port_arg.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+Q_DECLARE_LOGGING_CATEGORY(lcGateway)
 
 namespace gateway {
 
@@ -96,14 +102,8 @@ void apply(const std::string& name, const std::string& v, Options& o, std::strin
         if (!validPort(v))
             error = "--port wants a device path or a COM number from 1 to 255, not \"" + v + "\"";
         o.port = v;
-    } else if (name == "broker") {
-        o.broker = v;
-        ParseBrokerUrl(v, o, error);
-    } else if (name == "prefix") {
-        if (!ValidPrefix(v))
-            error = "--prefix wants a topic level or path without +, # or empty levels, not \"" +
-                    v + "\"";
-        o.prefix = v;
+    } else if (ApplyBrokerOption(name, v, o, error)) {
+        // the broker's: --broker, --prefix, --username, --password-file, --cafile, --cert, --key
     } else if (name == "sensor") {
         if (!ValidSensorId(v))
             error = "--sensor wants letters, digits, - and _ only, not \"" + v + "\"";
@@ -119,16 +119,6 @@ void apply(const std::string& name, const std::string& v, Options& o, std::strin
             o.allowWrite = WriteAllow::Eeprom;
         else
             error = "--allow-write wants none, ram or eeprom, not \"" + v + "\"";
-    } else if (name == "username") {
-        o.username = v;
-    } else if (name == "password-file") {
-        o.passwordFile = v;
-    } else if (name == "cafile") {
-        o.cafile = v;
-    } else if (name == "cert") {
-        o.cert = v;
-    } else if (name == "key") {
-        o.key = v;
     } else if (name == "keepalive") {
         if (!wholeNumber(v, 5, 3600, n))
             error = "--keepalive wants whole seconds from 5 to 3600, not \"" + v + "\"";
@@ -238,6 +228,62 @@ bool ValidPrefix(const std::string& p) {
     for (unsigned char c : p)
         if (c == '+' || c == '#' || c < 0x20 || c == 0x7F) return false;
     return p.find("//") == std::string::npos;
+}
+
+bool ApplyBrokerOption(const std::string& name, const std::string& v, Options& o,
+                       std::string& error) {
+    if (name == "broker") {
+        o.broker = v;
+        ParseBrokerUrl(v, o, error);
+    } else if (name == "prefix") {
+        if (!ValidPrefix(v))
+            error = "--prefix wants a topic level or path without +, # or empty levels, not \"" +
+                    v + "\"";
+        o.prefix = v;
+    } else if (name == "username") {
+        o.username = v;
+    } else if (name == "password-file") {
+        o.passwordFile = v;
+    } else if (name == "cafile") {
+        o.cafile = v;
+    } else if (name == "cert") {
+        o.cert = v;
+    } else if (name == "key") {
+        o.key = v;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool CheckBrokerOptions(const Options& o, std::string& error) {
+    if (!o.passwordFile.empty() && o.username.empty())
+        error = "--password-file goes with --username";
+    else if (!o.tls && !(o.cafile.empty() && o.cert.empty() && o.key.empty()))
+        error = "--cafile, --cert and --key go with an mqtts:// broker";
+    else if (o.cert.empty() != o.key.empty())
+        error = "--cert and --key go together";
+    return error.empty();
+}
+
+bool BrokerSettingsFrom(const Options& o, BrokerSettings& b, std::string& error) {
+    b.host = o.host;
+    b.port = o.brokerPort;
+    b.tls = o.tls;
+    b.cafile = o.cafile;
+    b.cert = o.cert;
+    b.key = o.key;
+    b.username = o.username;
+    b.keepalive = o.keepalive;
+    if (o.passwordFile.empty()) return true;
+    if (!ReadPasswordFile(o.passwordFile, b.password, error)) return false;
+    if (struct stat st {}; ::stat(o.passwordFile.c_str(), &st) == 0 && (st.st_mode & S_IROTH))
+        qCWarning(lcGateway,
+                  "%s: the password file %s can be read by everyone on this machine (chmod 600 "
+                  "%s)",
+                  QCoreApplication::applicationName().toUtf8().constData(),
+                  o.passwordFile.c_str(), o.passwordFile.c_str());
+    return true;
 }
 
 bool ParseBrokerUrl(const std::string& url, Options& o, std::string& error) {
@@ -440,14 +486,7 @@ int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error)
         apply(a.name, a.value, o, error);
         if (!error.empty()) return ExitUsage;
     }
-    // Options that go together.
-    if (!o.passwordFile.empty() && o.username.empty())
-        error = "--password-file goes with --username";
-    else if (!o.tls && !(o.cafile.empty() && o.cert.empty() && o.key.empty()))
-        error = "--cafile, --cert and --key go with an mqtts:// broker";
-    else if (o.cert.empty() != o.key.empty())
-        error = "--cert and --key go together";
-    if (!error.empty()) return o.config.empty() ? ExitUsage : ExitConfig;
+    if (!CheckBrokerOptions(o, error)) return o.config.empty() ? ExitUsage : ExitConfig;
     return checkFiles(o, error);
 }
 

@@ -2,6 +2,8 @@
 // broker URL, the sensor id a port stands for.
 #pragma once
 
+#include "gateway/mqtt_client.h"
+
 #include <string>
 #include <vector>
 
@@ -46,6 +48,18 @@ struct Options {
 // ExitDone when `o` is ready.
 int ParseArgs(int argc, const char* const* argv, Options& o, std::string& error);
 const char* HelpText();
+
+// The broker options every program on the broker takes (--broker, --prefix, --username,
+// --password-file, --cafile, --cert, --key): applied to `o` when `name` is one (true; `error`
+// set when its value is wrong), false when it is none of them.
+bool ApplyBrokerOption(const std::string& name, const std::string& value, Options& o,
+                       std::string& error);
+// The broker options that go together (the password file with a user name, TLS files
+// with mqtts://, a certificate with its key). False, with `error`, when not.
+bool CheckBrokerOptions(const Options& o, std::string& error);
+// The connection's settings from the options, the password read from its file (a warning
+// when everyone may read that file). False, with `error`, when it cannot be read.
+bool BrokerSettingsFrom(const Options& o, BrokerSettings& b, std::string& error);
 
 // Splits mqtt://host[:port] or mqtts://host[:port] into o.tls, o.host, o.brokerPort. False,
 // with `error`, for anything else.

@@ -99,7 +99,7 @@ int CmdSave(const Options& o, Session& s, std::FILE* out) {
     std::vector<std::string> ids = o.only;
     if (ids.empty())
         for (const auto& [id, st] : s.sensors()) ids.push_back(id);
-    if (ids.empty()) return Fail(o, out, ExitNoAnswer, "no sensor under " + o.prefix + "/");
+    if (ids.empty()) return Fail(o, out, ExitNoAnswer, "no sensor under " + o.broker.prefix + "/");
     // RAM as the gateways last published it; EEPROM read by each gateway now, all at once.
     std::vector<Request> reads;
     for (const std::string& id : ids) {

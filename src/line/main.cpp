@@ -46,9 +46,9 @@ int main(int argc, char** argv) {
         return line::Fail(o, stdout, line::ExitFile, error + "; nothing was sent");
     gateway::BrokerSettings b;
     if (!line::BrokerFrom(o, b, error)) return line::Fail(o, stdout, line::ExitFile, error);
-    line::Session s(b, o.prefix);
+    line::Session s(b, o.broker.prefix);
     if (!s.connect(10.0, error))
-        return line::Fail(o, stdout, line::ExitFile, "broker " + o.broker + ": " + error);
+        return line::Fail(o, stdout, line::ExitFile, "broker " + o.broker.broker + ": " + error);
     int rc = line::ExitDone;
     switch (o.command) {
     case line::Command::Status:

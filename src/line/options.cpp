@@ -56,28 +56,8 @@ constexpr Named commands[] = {{"status", Command::Status, 0}, {"save", Command::
 
 // One option with a value; false, with `error`, when it is wrong.
 bool valued(const std::string& name, const std::string& v, Options& o, std::string& error) {
-    gateway::Options g;
-    if (name == "broker") {
-        o.broker = v;
-        if (!gateway::ParseBrokerUrl(v, g, error)) return false;
-        o.tls = g.tls;
-        o.host = g.host;
-        o.brokerPort = g.brokerPort;
-    } else if (name == "prefix") {
-        if (!gateway::ValidPrefix(v))
-            error = "--prefix wants a topic level or path without +, # or empty levels, not \"" +
-                    v + "\"";
-        o.prefix = v;
-    } else if (name == "username") {
-        o.username = v;
-    } else if (name == "password-file") {
-        o.passwordFile = v;
-    } else if (name == "cafile") {
-        o.cafile = v;
-    } else if (name == "cert") {
-        o.cert = v;
-    } else if (name == "key") {
-        o.key = v;
+    if (gateway::ApplyBrokerOption(name, v, o.broker, error)) {
+        // as varno-gateway takes it
     } else if (name == "recipes") {
         o.recipes = v;
     } else if (name == "sensors") {
@@ -148,13 +128,7 @@ bool checkCommand(Options& o, std::string& error) {
             error = "yield wants SECONDS from 1 to 3600, not \"" + s + "\"";
     }
     if (!error.empty()) return false;
-    if (!o.passwordFile.empty() && o.username.empty())
-        error = "--password-file goes with --username";
-    else if (!o.tls && !(o.cafile.empty() && o.cert.empty() && o.key.empty()))
-        error = "--cafile, --cert and --key go with an mqtts:// broker";
-    else if (o.cert.empty() != o.key.empty())
-        error = "--cert and --key go together";
-    return error.empty();
+    return gateway::CheckBrokerOptions(o.broker, error);
 }
 
 } // namespace
@@ -203,17 +177,7 @@ bool ParseArgs(int argc, const char* const* argv, Options& o, std::string& error
 }
 
 bool BrokerFrom(const Options& o, gateway::BrokerSettings& b, std::string& error) {
-    b.host = o.host;
-    b.port = o.brokerPort;
-    b.tls = o.tls;
-    b.cafile = o.cafile;
-    b.cert = o.cert;
-    b.key = o.key;
-    b.username = o.username;
-    b.keepalive = 10;
-    if (!o.passwordFile.empty() && !gateway::ReadPasswordFile(o.passwordFile, b.password, error))
-        return false;
-    return true;
+    return gateway::BrokerSettingsFrom(o.broker, b, error);
 }
 
 } // namespace line

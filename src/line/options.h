@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gateway/mqtt_client.h"
+#include "gateway/options.h"
 
 #include <string>
 #include <vector>
@@ -32,12 +33,8 @@ struct Options {
     int target = 1;                 // --to / --from: sensor::RAM or sensor::EEPROM
     bool targetGiven = false;
     std::string by, name;
-    // The broker, as varno-gateway's options give it.
-    std::string broker = "mqtt://localhost:1883", prefix = "varno";
-    std::string username, passwordFile, cafile, cert, key;
-    bool tls = false;
-    std::string host = "localhost";
-    int brokerPort = 1883;
+    // The broker, read exactly as varno-gateway reads it.
+    gateway::Options broker;
 };
 
 // False, with `error`, for a wrong command line.

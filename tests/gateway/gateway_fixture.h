@@ -258,3 +258,39 @@ inline ::testing::AssertionResult continuous(const std::vector<long long>& s) {
     }
     return ::testing::AssertionSuccess() << s.front() << ".." << next - 1;
 }
+
+// A real broker, a subscriber on varno/#, a scripted sensor on a pty and the gateway
+// for it as sensor s1: what most of the gateway's tests start from.
+class GatewayOnPty : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    mqtt_test::Broker broker;
+    PtySensor sensor;
+    mqtt_test::Client sub;
+    std::unique_ptr<GatewayProcess> gw;
+    const std::string base = "varno/s1/";
+
+    explicit GatewayOnPty(mqtt_test::BrokerOptions o = {}) : broker(std::move(o)) {}
+    void SetUp() override {
+        ASSERT_TRUE(sensor.ok());
+        ASSERT_TRUE(broker.start()) << broker.error();
+        ASSERT_TRUE(sub.connect(broker.port())) << sub.error();
+        ASSERT_TRUE(sub.subscribe("varno/#"));
+    }
+    void startGateway(QStringList extra = {}) {
+        gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
+        QStringList args{"--port",      QString::fromStdString(sensor.path()),
+                         "--broker",    QString::fromStdString(broker.url()),
+                         "--sensor",    "s1",
+                         "--keepalive", "5"};
+        ASSERT_TRUE(gw->start(args + extra));
+    }
+    // Waits until the gateway runs live cycles (a live message arrived).
+    void waitLive() { ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log(); }
+    // The reply with this id, received so far or within `ms`.
+    std::optional<mqtt_test::Message> replyWithId(const std::string& id, int ms = 10000) {
+        return sub.waitForMessage(base + "reply", ms, [&](const mqtt_test::Message& m) {
+            return jsonOf(m.payload)["id"].toString().toStdString() == id;
+        });
+    }
+};

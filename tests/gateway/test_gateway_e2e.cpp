@@ -6,31 +6,8 @@
 
 namespace {
 
-class GatewayE2e : public ::testing::Test {
+class GatewayE2e : public GatewayOnPty {
   protected:
-    QTemporaryDir dir;
-    mqtt_test::Broker broker;
-    PtySensor sensor;
-    mqtt_test::Client sub;
-    std::unique_ptr<GatewayProcess> gw;
-    const std::string base = "varno/s1/";
-
-    void SetUp() override {
-        ASSERT_TRUE(sensor.ok());
-        ASSERT_TRUE(broker.start()) << broker.error();
-        ASSERT_TRUE(sub.connect(broker.port())) << sub.error();
-        ASSERT_TRUE(sub.subscribe("varno/#"));
-    }
-    void startGateway(QStringList extra = {}) {
-        gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        QStringList args{"--port",      QString::fromStdString(sensor.path()),
-                         "--broker",    QString::fromStdString(broker.url()),
-                         "--sensor",    "s1",
-                         "--keepalive", "5"};
-        ASSERT_TRUE(gw->start(args + extra));
-    }
-    // Waits until the gateway runs live cycles (a live message arrived).
-    void waitLive() { ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log(); }
     // Sends a command and returns its reply (matched by id).
     QJsonObject command(const std::string& name, const std::string& payload, const std::string& id,
                         int timeoutMs = 10000) {

@@ -13,37 +13,9 @@
 
 namespace {
 
-class GatewayHostile : public ::testing::Test {
+class GatewayHostile : public GatewayOnPty {
   protected:
-    QTemporaryDir dir;
-    mqtt_test::Broker broker;
-    PtySensor sensor;
-    mqtt_test::Client sub;
-    std::unique_ptr<GatewayProcess> gw;
-    const std::string base = "varno/s1/";
-
-    explicit GatewayHostile(mqtt_test::BrokerOptions o = {}) : broker(std::move(o)) {}
-
-    void SetUp() override {
-        ASSERT_TRUE(sensor.ok());
-        ASSERT_TRUE(broker.start()) << broker.error();
-        ASSERT_TRUE(sub.connect(broker.port())) << sub.error();
-        ASSERT_TRUE(sub.subscribe("varno/#"));
-    }
-    void startGateway(QStringList extra = {}) {
-        gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        QStringList args{"--port",      QString::fromStdString(sensor.path()),
-                         "--broker",    QString::fromStdString(broker.url()),
-                         "--sensor",    "s1",
-                         "--keepalive", "5"};
-        ASSERT_TRUE(gw->start(args + extra));
-    }
-    void waitLive() { ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log(); }
-    std::optional<mqtt_test::Message> replyWithId(const std::string& id, int ms = 10000) {
-        return sub.waitForMessage(base + "reply", ms, [&](const mqtt_test::Message& m) {
-            return jsonOf(m.payload)["id"].toString().toStdString() == id;
-        });
-    }
+    explicit GatewayHostile(mqtt_test::BrokerOptions o = {}) : GatewayOnPty(std::move(o)) {}
     // Live messages arriving within `ms` from now.
     std::size_t liveWithin(int ms) {
         const std::size_t before = sub.messages(base + "live").size();

@@ -4,25 +4,13 @@
 
 namespace {
 
-class GatewayYield : public ::testing::Test {
+class GatewayYield : public GatewayOnPty {
   protected:
-    QTemporaryDir dir;
-    mqtt_test::Broker broker;
-    PtySensor sensor;
-    mqtt_test::Client sub;
-    std::unique_ptr<GatewayProcess> gw;
-    const std::string base = "varno/s1/";
-
     void SetUp() override {
-        ASSERT_TRUE(sensor.ok());
-        ASSERT_TRUE(broker.start()) << broker.error();
-        ASSERT_TRUE(sub.connect(broker.port())) << sub.error();
-        ASSERT_TRUE(sub.subscribe("varno/#"));
-        gw = std::make_unique<GatewayProcess>(dir.filePath("gw.log"));
-        ASSERT_TRUE(gw->start({"--port", QString::fromStdString(sensor.path()), "--broker",
-                               QString::fromStdString(broker.url()), "--sensor", "s1",
-                               "--keepalive", "5"}));
-        ASSERT_TRUE(sub.waitForCount(base + "live", 2, 15000)) << gw->log();
+        GatewayOnPty::SetUp();
+        if (HasFatalFailure()) return;
+        startGateway();
+        waitLive();
     }
     std::optional<mqtt_test::Message> status(const char* state, int ms) {
         return sub.waitForMessage(base + "status", ms, [state](const mqtt_test::Message& m) {
