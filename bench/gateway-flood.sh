@@ -18,24 +18,9 @@ while (($#)); do
     esac
 done
 [[ "$n" =~ ^[0-9]+$ ]] || { echo "bench/gateway-flood.sh: not a whole number: $n" >&2; exit 2; }
-mosq=$(command -v mosquitto || echo /usr/sbin/mosquitto)
-dir=$(mktemp -d /tmp/varno-flood-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$dir"
-}
-trap cleanup EXIT
-port=$((20000 + RANDOM % 40000))
-{
-    [ "$(id -u)" -eq 0 ] && echo "user root"
-    echo "listener $port 127.0.0.1"
-    echo "allow_anonymous true"
-    echo "max_queued_messages 0"
-} >"$dir/m.conf"
-"$mosq" -c "$dir/m.conf" >"$dir/m.log" 2>&1 &
-pids+=($!)
+. bench/local-broker.sh
+bench_start flood
+start_broker "max_queued_messages 0"
 "$build/varno-sensor-sim" --link "$dir/sensor" >/dev/null &
 pids+=($!)
 sleep 1

@@ -17,26 +17,11 @@ while (($#)); do
     esac
 done
 ((${#sizes[@]})) || sizes=(1 16)
-mosq=$(command -v mosquitto || echo /usr/sbin/mosquitto)
-dir=$(mktemp -d /tmp/varno-line-bench-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$dir"
-}
-trap cleanup EXIT
+. bench/local-broker.sh
+bench_start line-bench
 first=
 for n in "${sizes[@]}"; do
-    port=$((20000 + RANDOM % 40000))
-    {
-        [ "$(id -u)" -eq 0 ] && echo "user root"
-        echo "listener $port 127.0.0.1"
-        echo "allow_anonymous true"
-    } >"$dir/m$n.conf"
-    "$mosq" -c "$dir/m$n.conf" >"$dir/m$n.log" 2>&1 &
-    pids+=($!)
-    sleep 0.5
+    start_broker
     for i in $(seq "$n"); do
         "$build/varno-sensor-sim" --link "$dir/n$n-s$i" >/dev/null &
         pids+=($!)
